@@ -1,0 +1,118 @@
+// Code page 936 over ICU's "windows-936-2000" converter, the table generated
+// from Windows itself. Opened by that exact name: ICU's alias "GB2312" names a
+// narrower EUC-CN table. Fallbacks are on, as Windows' best fit is; bytes that
+// form no character decode to '?', where ICU would give U+FFFD.
+#include "platform/codepage.h"
+
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_err.h>
+
+#include <memory>
+
+namespace timesync {
+namespace platform {
+namespace {
+
+struct ConverterCloser {
+  void operator()(UConverter* converter) const { ucnv_close(converter); }
+};
+using Converter = std::unique_ptr<UConverter, ConverterCloser>;
+
+void QuestionMarkForIllegalBytes(const void* /*context*/, UConverterToUnicodeArgs* args,
+                                 const char* /*codeUnits*/, int32_t /*length*/,
+                                 UConverterCallbackReason reason, UErrorCode* error) {
+  if (reason > UCNV_IRREGULAR) return;  // reset, close or clone: nothing to write
+  *error = U_ZERO_ERROR;
+  static const UChar kQuestionMark = u'?';
+  ucnv_cbToUWriteUChars(args, &kQuestionMark, 1, 0, error);
+}
+
+Converter OpenConverter(const char* name) {
+  UErrorCode error = U_ZERO_ERROR;
+  Converter converter(ucnv_open(name, &error));
+  if (U_FAILURE(error)) return nullptr;
+  ucnv_setFallback(converter.get(), true);
+  ucnv_setToUCallBack(converter.get(), &QuestionMarkForIllegalBytes, nullptr, nullptr, nullptr,
+                      &error);
+  // From Unicode the converter's own substitute, 0x3F, stands for what cannot be held.
+  return converter;
+}
+
+std::u16string ToUtf16(const char* converterName, std::string_view bytes) {
+  if (bytes.empty()) return {};
+  Converter converter = OpenConverter(converterName);
+  if (!converter) return {};
+  // Every byte gives at most one UTF-16 unit in these converters, two for UTF-8 4-byte forms.
+  std::u16string out(bytes.size() + 1, u'\0');
+  UErrorCode error = U_ZERO_ERROR;
+  const int32_t n = ucnv_toUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),
+                                  bytes.data(), static_cast<int32_t>(bytes.size()), &error);
+  if (error == U_BUFFER_OVERFLOW_ERROR) {
+    out.assign(static_cast<std::size_t>(n) + 1, u'\0');
+    error = U_ZERO_ERROR;
+    ucnv_toUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()), bytes.data(),
+                  static_cast<int32_t>(bytes.size()), &error);
+  }
+  if (U_FAILURE(error)) return {};
+  out.resize(static_cast<std::size_t>(n));
+  return out;
+}
+
+std::string FromUtf16(const char* converterName, std::u16string_view characters) {
+  if (characters.empty()) return {};
+  Converter converter = OpenConverter(converterName);
+  if (!converter) return {};
+  std::string out(characters.size() * 4 + 1, '\0');
+  UErrorCode error = U_ZERO_ERROR;
+  const int32_t n =
+      ucnv_fromUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),
+                      characters.data(), static_cast<int32_t>(characters.size()), &error);
+  if (U_FAILURE(error)) return {};
+  out.resize(static_cast<std::size_t>(n));
+  return out;
+}
+
+constexpr const char* kCodePage936 = "windows-936-2000";
+
+}  // namespace
+
+std::u16string Cp936ToUtf16(std::string_view bytes) { return ToUtf16(kCodePage936, bytes); }
+std::string Utf16ToCp936(std::u16string_view characters) {
+  return FromUtf16(kCodePage936, characters);
+}
+
+std::string Utf8ToCp936(std::string_view utf8) {
+  return Utf16ToCp936(ToUtf16("UTF-8", utf8));
+}
+std::string Cp936ToUtf8(std::string_view bytes) {
+  return FromUtf16("UTF-8", Cp936ToUtf16(bytes));
+}
+
+}  // namespace platform
+
+ByteBuffer TextToWide(const Text& text) {
+  if (text.empty()) return ByteBuffer();
+  std::u16string wide = platform::Cp936ToUtf16(text.view());
+  wide.push_back(u'\0');
+  std::string bytes(wide.size() * 2, '\0');
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    bytes[2 * i] = static_cast<char>(wide[i] & 0xFF);
+    bytes[2 * i + 1] = static_cast<char>(wide[i] >> 8);
+  }
+  return ByteBuffer(std::move(bytes));
+}
+
+Text WideToText(const ByteBuffer& buffer) {
+  const std::string_view bytes = buffer.view();
+  std::u16string wide;
+  wide.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const char16_t c = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                             (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    if (c == u'\0') break;  // the conversion ends at the first zero character
+    wide.push_back(c);
+  }
+  return Text::FromString(platform::Utf16ToCp936(wide));
+}
+
+}  // namespace timesync

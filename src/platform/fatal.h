@@ -1,0 +1,22 @@
+// Fatal errors: the program ends with a clear message on stderr and exit
+// status 255 (the system's -1), never with an abort trace.
+#ifndef TIMESYNC_PLATFORM_FATAL_H_
+#define TIMESYNC_PLATFORM_FATAL_H_
+
+#include <string_view>
+
+namespace timesync::platform {
+
+inline constexpr int kFatalExitStatus = 255;
+
+// Writes "<program>: fatal error: <message>" to stderr and ends the process
+// with kFatalExitStatus at once (no destructors, no exit hooks).
+[[noreturn]] void FatalError(std::string_view message);
+
+// Makes a failed memory allocation a fatal error ("out of memory") instead of
+// an exception. Each program calls it once at start.
+void InstallOutOfMemoryHandler();
+
+}  // namespace timesync::platform
+
+#endif  // TIMESYNC_PLATFORM_FATAL_H_

@@ -1,0 +1,1 @@
+// Text toolkit: being written.
