@@ -69,7 +69,7 @@ void FatalError(std::string_view message) {
       WriteAll(err, "\r\n");
     }
   }
-  ::ExitProcess(static_cast<UINT>(-1));
+  ::ExitProcess(static_cast<UINT>(kFatalExitStatus));
 }
 
 void InstallOutOfMemoryHandler() { std::set_new_handler(&OnOutOfMemory); }

@@ -69,13 +69,13 @@ using LateBindingDeathTest = ::testing::Test;
 TEST_F(LateBindingDeathTest, AnUnboundFunctionEndsAConsoleProgramWithMinusOne) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(FailToBind({"no-such-library-here.dll", "WinHttpOpen"}),
-              ::testing::ExitedWithCode(-1),
+              ::testing::ExitedWithCode(kFatalExitStatus),
               "fatal error: cannot bind WinHttpOpen in no-such-library-here.dll");
 }
 
 TEST_F(LateBindingDeathTest, FatalErrorWritesTheMessageAndExitsWithMinusOne) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(FatalError("out of memory"), ::testing::ExitedWithCode(-1),
+  EXPECT_EXIT(FatalError("out of memory"), ::testing::ExitedWithCode(kFatalExitStatus),
               "platform_windows_test: fatal error: out of memory");
 }
 
