@@ -56,7 +56,8 @@ bool Accepts(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   const sockaddr_in address = Loopback(port);
-  const bool connected = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  const bool connected =
+      connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
   close(fd);
   return connected;
 }
@@ -126,7 +127,8 @@ bool TinyProxy::Start(const ProxyOptions& options) {
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return false;
 
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(options.startTimeoutMs);
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(options.startTimeoutMs);
   while (Clock::now() < deadline) {
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == pid) return false;  // it ended: port taken or bad config

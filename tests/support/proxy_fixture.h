@@ -13,15 +13,15 @@
 #ifndef TIMESYNC_TESTS_SUPPORT_PROXY_FIXTURE_H_
 #define TIMESYNC_TESTS_SUPPORT_PROXY_FIXTURE_H_
 
-#include <string>
-
 #include <sys/types.h>
+
+#include <string>
 
 namespace timesync::testing {
 
 struct ProxyOptions {
-  std::string user;      // both given: clients must send these Basic credentials
-  std::string password;
+  std::string user{};  // both given: clients must send these Basic credentials
+  std::string password{};
   int startTimeoutMs = 10000;
   std::string program = "/usr/bin/tinyproxy";
 };

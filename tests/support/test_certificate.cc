@@ -86,8 +86,8 @@ CertPtr NewCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_
   Check(X509_set_pubkey(cert.get(), key) == 1, "X509_set_pubkey");
   X509_NAME* subject = X509_get_subject_name(cert.get());
   Check(X509_NAME_add_entry_by_txt(subject, "O", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("timesync tests"), -1,
-                                   -1, 0) == 1,
+                                   reinterpret_cast<const unsigned char*>("timesync tests"), -1, -1,
+                                   0) == 1,
         "X509_NAME_add_entry_by_txt");
   Check(X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_ASC,
                                    reinterpret_cast<const unsigned char*>(commonName), -1, -1,
@@ -146,13 +146,12 @@ TestCertificateFiles MakeTestCertificate(TestCertificate kind) {
 
   const KeyPtr leafKey = NewKey();
   if (kind == TestCertificate::kSelfSigned) {
-    const CertPtr leaf =
-        NewCertificate(leafKey.get(), "localhost", nullptr, nullptr, current,
-                       {{NID_basic_constraints, "critical,CA:FALSE"},
-                        {NID_key_usage, "critical,digitalSignature,keyCertSign"},
-                        {NID_ext_key_usage, serverUsage},
-                        {NID_subject_key_identifier, "hash"},
-                        {NID_subject_alt_name, localNames}});
+    const CertPtr leaf = NewCertificate(leafKey.get(), "localhost", nullptr, nullptr, current,
+                                        {{NID_basic_constraints, "critical,CA:FALSE"},
+                                         {NID_key_usage, "critical,digitalSignature,keyCertSign"},
+                                         {NID_ext_key_usage, serverUsage},
+                                         {NID_subject_key_identifier, "hash"},
+                                         {NID_subject_alt_name, localNames}});
     const std::string pem = CertPem(leaf.get());
     return {.chainPem = pem, .keyPem = KeyPem(leafKey.get()), .caPem = pem};
   }

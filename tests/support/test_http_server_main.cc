@@ -2,7 +2,7 @@
 //
 // For tests that run whole programs (for example inside a network namespace):
 //
-//   test_http_server --response reply.http --address 10.0.0.1 --port 80 \
+//   test_http_server --response reply.http --address 10.0.0.1 --port 80
 //                    --record requests.bin --max-seconds 30 [--tls] [--port-file port.txt]
 //
 // Each connection gets one request read and the file's bytes written back,

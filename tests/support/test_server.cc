@@ -374,8 +374,8 @@ ScriptedServer::ScriptedServer(ServerOptions options, Handler handler)
     }
     ERR_clear_error();  // the read past the last certificate
     BIO_free(chain);
-    BIO* const keyBio = BIO_new_mem_buf(certificate_.keyPem.data(),
-                                        static_cast<int>(certificate_.keyPem.size()));
+    BIO* const keyBio =
+        BIO_new_mem_buf(certificate_.keyPem.data(), static_cast<int>(certificate_.keyPem.size()));
     EVP_PKEY* const key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
     if (key == nullptr || SSL_CTX_use_PrivateKey(context, key) != 1) Fail("loading the key");
     EVP_PKEY_free(key);
@@ -540,10 +540,9 @@ Handler BasicAuthThenRespond(std::string user, std::string password, std::string
 std::string BasicAuthorization(std::string_view user, std::string_view password) {
   const std::string plain = std::string(user) + ":" + std::string(password);
   std::string encoded(4 * ((plain.size() + 2) / 3) + 1, '\0');
-  const int length =
-      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
-                      reinterpret_cast<const unsigned char*>(plain.data()),
-                      static_cast<int>(plain.size()));
+  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                                     reinterpret_cast<const unsigned char*>(plain.data()),
+                                     static_cast<int>(plain.size()));
   encoded.resize(static_cast<std::size_t>(length));
   return "Basic " + encoded;
 }

@@ -17,8 +17,8 @@
 //   ScriptedServer plain({}, FixedResponse(MakeResponse(200, "OK", {}, "hello")));
 //   ScriptedServer tls({.tls = true, .certificate = TestCertificate::kExpired},
 //                      FixedResponse("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
-//   ScriptedServer auth({}, BasicAuthThenRespond("user", "pass", MakeResponse(200, "OK", {}, "in")));
-//   ScriptedServer routes({}, ServeEach([](const ReceivedRequest& request) {
+//   ScriptedServer auth({}, BasicAuthThenRespond("user", "pass", MakeResponse(200, "OK", {},
+//   "in"))); ScriptedServer routes({}, ServeEach([](const ReceivedRequest& request) {
 //     return request.target == "/old" ? RedirectResponse(302, "/new")
 //                                     : MakeResponse(200, "OK", {}, "new");
 //   }));

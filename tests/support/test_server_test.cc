@@ -1,5 +1,7 @@
 // The test servers themselves: exact bytes both ways, bounded stops, real
 // certificate faults, and the proxy and standalone-server fixtures.
+#include "support/test_server.h"
+
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <gmock/gmock.h>
@@ -29,7 +31,6 @@
 
 #include "support/proxy_fixture.h"
 #include "support/test_certificate.h"
-#include "support/test_server.h"
 
 extern char** environ;
 
@@ -102,9 +103,9 @@ struct Fetched {
 };
 
 struct FetchOptions {
-  std::string caPem;  // trusted; empty: the system store
-  std::string proxy;  // "127.0.0.1:PORT"
-  std::string proxyCredentials;
+  std::string caPem{};  // trusted; empty: the system store
+  std::string proxy{};  // "127.0.0.1:PORT"
+  std::string proxyCredentials{};
   bool tunnel = false;
 };
 
@@ -173,8 +174,8 @@ TEST(ScriptedServerTest, SendsExactBytesAndRecordsEachRequest) {
 
 TEST(ScriptedServerTest, KeepsWhatArrivedOfABrokenRequest) {
   const std::vector<std::string> broken = {
-      "GET / HTTP/1.1\r\nHost: x\r\n",                                    // head never ends
-      "POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nshort",               // body cut short
+      "GET / HTTP/1.1\r\nHost: x\r\n",                                      // head never ends
+      "POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nshort",                 // body cut short
       "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nab\r\n",  // not a chunk size
       "NOT HTTP AT ALL\r\n\r\n",                                            // no version
   };
@@ -210,8 +211,8 @@ TEST(ScriptedServerTest, ResetEndsTheConnectionAfterThePartWritten) {
 }
 
 TEST(ScriptedServerTest, StallsUntilStoppedAndStopsWithinBounds) {
-  std::unique_ptr<ScriptedServer> server = std::make_unique<ScriptedServer>(
-      ServerOptions{}, [](Connection& connection) {
+  std::unique_ptr<ScriptedServer> server =
+      std::make_unique<ScriptedServer>(ServerOptions{}, [](Connection& connection) {
         if (connection.ReadRequest()) connection.Stall();
       });
   RawClient stalled(server->port());
@@ -316,6 +317,10 @@ struct CertificateCase {
   std::set<int> errorsWhenTrusted;  // with the issuing CA trusted: exactly this fault
 };
 
+void PrintTo(const CertificateCase& value, std::ostream* out) {
+  *out << TestCertificateName(value.kind);
+}
+
 class CertificateKindTest : public ::testing::TestWithParam<CertificateCase> {};
 
 TEST_P(CertificateKindTest, HasExactlyItsFault) {
@@ -341,28 +346,33 @@ TEST_P(CertificateKindTest, ServerPresentsItOverTls) {
     ASSERT_EQ(server.Requests().size(), 1u);
     EXPECT_EQ(server.Requests()[0].target, "/x");
   } else {
-    EXPECT_EQ(trusted.code, CURLE_PEER_FAILED_VERIFICATION) << curl_easy_strerror(trusted.code);
+    // A bad signature ends in a handshake alert (35), the other faults in 60.
+    EXPECT_THAT(trusted.code,
+                ::testing::AnyOf(CURLE_PEER_FAILED_VERIFICATION, CURLE_SSL_CONNECT_ERROR))
+        << curl_easy_strerror(trusted.code);
+    EXPECT_THAT(server.Requests(), IsEmpty());
   }
   const Fetched unknown = Fetch(server.Url("/x"));
-  EXPECT_EQ(unknown.code, CURLE_PEER_FAILED_VERIFICATION) << curl_easy_strerror(unknown.code);
+  EXPECT_THAT(unknown.code,
+              ::testing::AnyOf(CURLE_PEER_FAILED_VERIFICATION, CURLE_SSL_CONNECT_ERROR))
+      << curl_easy_strerror(unknown.code);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     AllKinds, CertificateKindTest,
-    ::testing::Values(CertificateCase{TestCertificate::kSelfSigned, {}},
-                      CertificateCase{TestCertificate::kUnknownCa, {}},
-                      CertificateCase{TestCertificate::kWrongHost, {X509_V_ERR_IP_ADDRESS_MISMATCH}},
-                      CertificateCase{TestCertificate::kExpired, {X509_V_ERR_CERT_HAS_EXPIRED}},
-                      CertificateCase{TestCertificate::kNotYetValid, {X509_V_ERR_CERT_NOT_YET_VALID}},
-                      CertificateCase{TestCertificate::kBadSignature,
-                                      {X509_V_ERR_CERT_SIGNATURE_FAILURE}},
-                      CertificateCase{TestCertificate::kClientUsageOnly,
-                                      {X509_V_ERR_INVALID_PURPOSE}}),
+    ::testing::Values(
+        CertificateCase{TestCertificate::kSelfSigned, {}},
+        CertificateCase{TestCertificate::kUnknownCa, {}},
+        CertificateCase{TestCertificate::kWrongHost, {X509_V_ERR_IP_ADDRESS_MISMATCH}},
+        CertificateCase{TestCertificate::kExpired, {X509_V_ERR_CERT_HAS_EXPIRED}},
+        CertificateCase{TestCertificate::kNotYetValid, {X509_V_ERR_CERT_NOT_YET_VALID}},
+        CertificateCase{TestCertificate::kBadSignature, {X509_V_ERR_CERT_SIGNATURE_FAILURE}},
+        CertificateCase{TestCertificate::kClientUsageOnly, {X509_V_ERR_INVALID_PURPOSE}}),
     [](const ::testing::TestParamInfo<CertificateCase>& info) {
       return std::string(TestCertificateName(info.param.kind)).substr(1);
     });
 
-TEST(ScriptedServerTest, TlsHandshakeFailureIsCountedAndPlainBytesStillWork) {
+TEST(ScriptedServerTest, PlainBytesOnATlsPortCountAsAFailedHandshake) {
   ScriptedServer server({.tls = true}, FixedResponse(MakeResponse(200, "OK", {}, "x")));
   RawClient client(server.port());
   client.Send("GET / HTTP/1.1\r\n\r\n");  // not a TLS hello
@@ -383,9 +393,8 @@ bool Listening(int port) {
 }
 
 TEST(TinyProxyTest, ForwardsPlainRequestsAndTunnelsTls) {
-  ScriptedServer origin({}, ServeEach([](const ReceivedRequest&) {
-                          return MakeResponse(200, "OK", {}, "through");
-                        }));
+  ScriptedServer origin(
+      {}, ServeEach([](const ReceivedRequest&) { return MakeResponse(200, "OK", {}, "through"); }));
   ScriptedServer secure({.tls = true}, FixedResponse(MakeResponse(200, "OK", {}, "tunnelled")));
   int port = 0;
   {
@@ -407,9 +416,8 @@ TEST(TinyProxyTest, ForwardsPlainRequestsAndTunnelsTls) {
 }
 
 TEST(TinyProxyTest, AsksForBasicCredentials) {
-  ScriptedServer origin({}, ServeEach([](const ReceivedRequest&) {
-                          return MakeResponse(200, "OK", {}, "allowed");
-                        }));
+  ScriptedServer origin(
+      {}, ServeEach([](const ReceivedRequest&) { return MakeResponse(200, "OK", {}, "allowed"); }));
   TinyProxy proxy({.user = "alice", .password = "s3cret"});
   ASSERT_TRUE(proxy.running()) << proxy.Log();
   const Fetched refused = Fetch(origin.Url("/"), {.proxy = proxy.Address()});
@@ -417,7 +425,8 @@ TEST(TinyProxyTest, AsksForBasicCredentials) {
   EXPECT_THAT(origin.Requests(), IsEmpty());
   const Fetched wrong =
       Fetch(origin.Url("/"), {.proxy = proxy.Address(), .proxyCredentials = "alice:nope"});
-  EXPECT_EQ(wrong.status, 407);
+  EXPECT_THAT(wrong.status, ::testing::AnyOf(401, 407));  // tinyproxy answers 401 to a wrong pair
+  EXPECT_THAT(origin.Requests(), IsEmpty());
   const Fetched allowed =
       Fetch(origin.Url("/"), {.proxy = proxy.Address(), .proxyCredentials = "alice:s3cret"});
   EXPECT_EQ(allowed.status, 200);
@@ -434,9 +443,15 @@ TEST(TestHttpServerProgramTest, ServesTheFileRecordsAndEndsOnSigterm) {
   std::ofstream(directory / "reply", std::ios::binary) << response;
   const std::string portFile = (directory / "port").string();
   const std::string recordFile = (directory / "record").string();
-  std::vector<std::string> arguments = {TEST_HTTP_SERVER_PATH, "--response",
-                                        (directory / "reply").string(), "--record", recordFile,
-                                        "--port-file", portFile, "--max-seconds", "30"};
+  std::vector<std::string> arguments = {TEST_HTTP_SERVER_PATH,
+                                        "--response",
+                                        (directory / "reply").string(),
+                                        "--record",
+                                        recordFile,
+                                        "--port-file",
+                                        portFile,
+                                        "--max-seconds",
+                                        "30"};
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
