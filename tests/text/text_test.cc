@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/fatal.h"
 
 namespace timesync {
 namespace {
@@ -340,8 +341,10 @@ TEST(ByteBuffers, ClampAndCopy) {
 
 TEST(ByteBuffersDeathTest, ImpossibleSizeEndsTheProgramAsOutOfMemory) {
   // Refused before any allocation is tried, so this holds under AddressSanitizer too.
-  EXPECT_EXIT(BlankBytes(kMax), testing::ExitedWithCode(255), "out of memory");
-  EXPECT_EXIT(BytesFromAddress("x", kMax), testing::ExitedWithCode(255), "out of memory");
+  EXPECT_EXIT(BlankBytes(kMax), testing::ExitedWithCode(platform::kFatalExitStatus),
+              "out of memory");
+  EXPECT_EXIT(BytesFromAddress("x", kMax), testing::ExitedWithCode(platform::kFatalExitStatus),
+              "out of memory");
 }
 
 }  // namespace
