@@ -14,18 +14,18 @@
 #ifndef TIMESYNC_PLATFORM_NOTICE_H_
 #define TIMESYNC_PLATFORM_NOTICE_H_
 
-#include <unistd.h>
-
 #include <string>
 #include <string_view>
 
 namespace timesync::platform {
 
-// Writes the notice to `fd` (standard output unless given) and returns once
-// it is written or `timeoutMilliseconds` have passed (0 or less: one try that
-// does not wait). A closed or broken output is not an error.
-void MessageBoxTimeout(std::string_view text, std::string_view caption, int timeoutMilliseconds,
-                       int fd = STDOUT_FILENO);
+// Shows the notice and returns once it is written or `timeoutMilliseconds`
+// have passed (0 or less: one try that does not wait). A closed or broken
+// output is not an error.
+void MessageBoxTimeout(std::string_view text, std::string_view caption, int timeoutMilliseconds);
+
+// MessageBoxTimeout writing to the descriptor `fd` instead of standard output.
+void PrintNotice(int fd, std::string_view text, std::string_view caption, int timeoutMilliseconds);
 
 // The bytes MessageBoxTimeout writes for a locale whose character set is
 // `codeset` (as nl_langinfo(CODESET) names it):

@@ -90,8 +90,11 @@ std::string NoticeBytes(std::string_view text, std::string_view caption, std::st
   return IsChineseCodeset(codeset) ? lines : Cp936ToUtf8(lines);
 }
 
-void MessageBoxTimeout(std::string_view text, std::string_view caption, int timeoutMilliseconds,
-                       int fd) {
+void MessageBoxTimeout(std::string_view text, std::string_view caption, int timeoutMilliseconds) {
+  PrintNotice(STDOUT_FILENO, text, caption, timeoutMilliseconds);
+}
+
+void PrintNotice(int fd, std::string_view text, std::string_view caption, int timeoutMilliseconds) {
   const std::string bytes = NoticeBytes(text, caption, LocaleCodeset());
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline =

@@ -186,7 +186,7 @@ TEST_F(NoticeTest, EncodesForTheLocale) {
 }
 
 TEST_F(NoticeTest, PrintsCaptionThenText) {
-  MessageBoxTimeout(kText936, kCaption936, 1000, fds_[1]);
+  PrintNotice(fds_[1], kText936, kCaption936, 1000);
   EXPECT_EQ(ReadAll(), NoticeBytes(kText936, kCaption936, LocaleCodeset()));
 }
 
@@ -197,15 +197,15 @@ TEST_F(NoticeTest, NeverWaitsPastItsTimeOutOnAFullOutput) {
   }
   ASSERT_EQ(fcntl(fds_[1], F_SETFL, 0), 0);  // blocking again, as a terminal would be
   const auto start = std::chrono::steady_clock::now();
-  MessageBoxTimeout(kText936, kCaption936, 100, fds_[1]);
+  PrintNotice(fds_[1], kText936, kCaption936, 100);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 TEST_F(NoticeTest, AClosedOutputIsNoError) {
   close(fds_[0]);
   fds_[0] = -1;
-  MessageBoxTimeout(kText936, kCaption936, 100, fds_[1]);  // EPIPE, and no SIGPIPE death
-  MessageBoxTimeout(kText936, kCaption936, 100, 999);      // not an open descriptor
+  PrintNotice(fds_[1], kText936, kCaption936, 100);  // EPIPE, and no SIGPIPE death
+  PrintNotice(999, kText936, kCaption936, 100);      // not an open descriptor
   SUCCEED();
 }
 
