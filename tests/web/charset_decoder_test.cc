@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 
 namespace timesync::platform {
@@ -50,7 +51,14 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"iso-8859-1", "caf\xE9", "caf\xA8\xA6"},
         DecodeCase{"windows-1252", "\x80", "\x80"},  // the euro sign
         DecodeCase{"koi8-r", "\xD0\xD2\xC9\xD7\xC5\xD4",
-                   "\xA7\xE1\xA7\xE2\xA7\xDA\xA7\xD3\xA7\xD6\xA7\xE4"}));  // привет
+                   "\xA7\xE1\xA7\xE2\xA7\xDA\xA7\xD3\xA7\xD6\xA7\xE4"}),  // привет
+    [](const ::testing::TestParamInfo<DecodeCase>& info) {
+      std::string name = std::to_string(info.index) + "_";
+      for (const char c : std::string(info.param.charset)) {
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      }
+      return name;
+    });
 
 TEST(CharsetDecoderNamesTest, NamesAsPagesWriteThem) {
   for (const char* name : {"utf-8",        "UTF-8",       "utf8",        "gb2312",
