@@ -349,7 +349,7 @@ TEST(ByteBuffersDeathTest, ImpossibleSizeEndsTheProgramAsOutOfMemory) {
         platform::InstallOutOfMemoryHandler();
         BlankBytes(kMax);
       },
-      testing::ExitedWithCode(255), "out of memory");
+      testing::ExitedWithCode(platform::kFatalExitStatus), "out of memory");
 #endif
 }
 
