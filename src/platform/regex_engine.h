@@ -150,6 +150,8 @@ class RegexEngine {
  public:
   explicit RegexEngine(RegexLimits limits = RegexLimits());
   ~RegexEngine();
+  RegexEngine(RegexEngine&&) noexcept;
+  RegexEngine& operator=(RegexEngine&&) noexcept;
   RegexEngine(const RegexEngine&) = delete;
   RegexEngine& operator=(const RegexEngine&) = delete;
 

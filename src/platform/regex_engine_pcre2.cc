@@ -654,9 +654,7 @@ SharedWideText MakeSharedWideText(std::u16string text) {
 RegexSubMatches::RegexSubMatches(SharedWideText subject, std::vector<std::size_t> spans)
     : subject_(std::move(subject)), spans_(std::move(spans)) {}
 
-std::int64_t RegexSubMatches::Count() const {
-  return static_cast<std::int64_t>(spans_.size() / 2);
-}
+std::int64_t RegexSubMatches::Count() const { return static_cast<std::int64_t>(spans_.size() / 2); }
 
 std::optional<std::u16string> RegexSubMatches::Item(std::int64_t index) const {
   if (index < 0 || index >= Count() || !subject_) return std::nullopt;
@@ -694,6 +692,8 @@ std::optional<RegexMatch> RegexMatchCollection::Item(std::int64_t index) const {
 
 RegexEngine::RegexEngine(RegexLimits limits) : limits_(limits) {}
 RegexEngine::~RegexEngine() = default;
+RegexEngine::RegexEngine(RegexEngine&&) noexcept = default;
+RegexEngine& RegexEngine::operator=(RegexEngine&&) noexcept = default;
 
 void RegexEngine::SetIgnoreCase(bool value) {
   if (value == ignoreCase_) return;
@@ -726,15 +726,15 @@ const RegexEngine::Compiled* RegexEngine::Compile() {
   if (!translated) return nullptr;
 
   auto compiled = std::make_unique<Compiled>();
-  const std::uint32_t options = PCRE2_DOLLAR_ENDONLY | PCRE2_MATCH_UNSET_BACKREF |
-                                PCRE2_NEVER_UTF | PCRE2_NEVER_UCP | PCRE2_NEVER_BACKSLASH_C |
+  const std::uint32_t options = PCRE2_DOLLAR_ENDONLY | PCRE2_MATCH_UNSET_BACKREF | PCRE2_NEVER_UTF |
+                                PCRE2_NEVER_UCP | PCRE2_NEVER_BACKSLASH_C |
                                 (ignoreCase_ ? PCRE2_CASELESS : 0);
   int errorCode = 0;
   PCRE2_SIZE errorOffset = 0;
   static constexpr char16_t kEmpty[] = u"";
-  compiled->code.reset(pcre2_compile(
-      reinterpret_cast<PCRE2_SPTR>(translated->empty() ? kEmpty : translated->data()),
-      translated->size(), options, &errorCode, &errorOffset, nullptr));
+  compiled->code.reset(
+      pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated->empty() ? kEmpty : translated->data()),
+                    translated->size(), options, &errorCode, &errorOffset, nullptr));
   if (!compiled->code) return nullptr;
   std::uint32_t captureCount = 0;
   pcre2_pattern_info(compiled->code.get(), PCRE2_INFO_CAPTURECOUNT, &captureCount);

@@ -8,9 +8,7 @@
 namespace timesync {
 namespace {
 
-Text ToText(std::u16string_view wide) {
-  return Text::FromString(platform::Utf16ToCp936(wide));
-}
+Text ToText(std::u16string_view wide) { return Text::FromString(platform::Utf16ToCp936(wide)); }
 
 }  // namespace
 
