@@ -1,5 +1,5 @@
-// Fatal errors: the program ends with a clear message on stderr and exit
-// status 255 (the system's -1), never with an abort trace.
+// Fatal errors: the program ends with a clear message on stderr (an error box
+// for a windowed Windows program) and exit code -1, never with an abort trace.
 #ifndef TIMESYNC_PLATFORM_FATAL_H_
 #define TIMESYNC_PLATFORM_FATAL_H_
 
@@ -7,7 +7,13 @@
 
 namespace timesync::platform {
 
+// The system's exit code -1: on Linux seen as status 255, on Windows as the
+// process's exit code -1 (0xFFFFFFFF).
+#ifdef _WIN32
+inline constexpr int kFatalExitStatus = -1;
+#else
 inline constexpr int kFatalExitStatus = 255;
+#endif
 
 // Writes "<program>: fatal error: <message>" to stderr and ends the process
 // with kFatalExitStatus at once (no destructors, no exit hooks).
