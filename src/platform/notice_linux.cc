@@ -1,0 +1,120 @@
+#include <errno.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+
+#include "platform/codepage.h"
+#include "platform/notice.h"
+
+namespace timesync::platform {
+namespace {
+
+// "gb18030", "GBK", "gb2312", "CP936", "EUC-CN": spellings of locales that
+// store text in code page 936 or a superset of it.
+bool IsChineseCodeset(std::string_view codeset) {
+  std::string folded;
+  for (const char c : codeset) {
+    if (c != '-' && c != '_')
+      folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return folded == "gbk" || folded == "gb2312" || folded == "gb18030" || folded == "cp936" ||
+         folded == "euccn" || folded == "windows936";
+}
+
+class LocaleHandle {
+ public:
+  LocaleHandle() : locale_(newlocale(LC_CTYPE_MASK, "", nullptr)) {}
+  ~LocaleHandle() {
+    if (locale_ != nullptr) freelocale(locale_);
+  }
+  LocaleHandle(const LocaleHandle&) = delete;
+  LocaleHandle& operator=(const LocaleHandle&) = delete;
+  locale_t get() const { return locale_; }
+
+ private:
+  locale_t locale_;
+};
+
+// While alive, a write to a closed pipe gives EPIPE on this thread instead of
+// ending the process; a SIGPIPE raised meanwhile is taken back.
+class ScopedBrokenPipeGuard {
+ public:
+  ScopedBrokenPipeGuard() {
+    sigemptyset(&pipeSignal_);
+    sigaddset(&pipeSignal_, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal_, &previousMask_);
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+  }
+  ~ScopedBrokenPipeGuard() {
+    if (!wasPending_) {
+      sigset_t pending;
+      sigpending(&pending);
+      if (sigismember(&pending, SIGPIPE) == 1) {
+        const timespec noWait{0, 0};
+        sigtimedwait(&pipeSignal_, nullptr, &noWait);
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+  }
+  ScopedBrokenPipeGuard(const ScopedBrokenPipeGuard&) = delete;
+  ScopedBrokenPipeGuard& operator=(const ScopedBrokenPipeGuard&) = delete;
+
+ private:
+  sigset_t pipeSignal_;
+  sigset_t previousMask_;
+  bool wasPending_ = false;
+};
+
+}  // namespace
+
+std::string LocaleCodeset() {
+  const LocaleHandle locale;
+  if (locale.get() == nullptr) return "ANSI_X3.4-1968";
+  const char* codeset = nl_langinfo_l(CODESET, locale.get());
+  return codeset != nullptr ? std::string(codeset) : std::string("ANSI_X3.4-1968");
+}
+
+std::string NoticeBytes(std::string_view text, std::string_view caption, std::string_view codeset) {
+  std::string lines;
+  lines.reserve(caption.size() + text.size() + 2);
+  lines.append(caption).append("\n").append(text).append("\n");
+  return IsChineseCodeset(codeset) ? lines : Cp936ToUtf8(lines);
+}
+
+void MessageBoxTimeout(std::string_view text, std::string_view caption, int timeoutMilliseconds) {
+  PrintNotice(STDOUT_FILENO, text, caption, timeoutMilliseconds);
+}
+
+void PrintNotice(int fd, std::string_view text, std::string_view caption, int timeoutMilliseconds) {
+  const std::string bytes = NoticeBytes(text, caption, LocaleCodeset());
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(std::max(timeoutMilliseconds, 0));
+  std::string_view rest = bytes;
+  const ScopedBrokenPipeGuard brokenPipeGuard;
+  // Each round waits for room and writes what fits; at most one round per
+  // byte, and never past the deadline.
+  for (std::size_t round = 0; !rest.empty() && round <= bytes.size(); ++round) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd ready{fd, POLLOUT, 0};
+    const int polled = poll(&ready, 1, static_cast<int>(std::max<decltype(left)>(left, 0)));
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled <= 0 || (ready.revents & POLLOUT) == 0) return;  // time is up, or the output is gone
+    const ssize_t written = write(fd, rest.data(), rest.size());
+    if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (written <= 0) return;
+    rest.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+}  // namespace timesync::platform
