@@ -82,7 +82,8 @@ std::int64_t Find(const Text& text, const Text& needle, std::int64_t start, bool
   const std::int64_t offset = OffsetOf(start);
   if (offset >= text.size()) return -1;
   if (needle.empty()) return 1;
-  const std::int64_t at = text_scan::FindFrom(text.view(), needle.view(), offset, ignoreCase);
+  const std::int64_t at =
+      text_scan::NeedleSearch(text.view(), needle.view(), ignoreCase).Next(offset);
   return at == kNotFound ? -1 : at + 1;
 }
 
@@ -95,8 +96,9 @@ std::int64_t FindLast(const Text& text, const Text& needle, std::optional<std::i
   }
   if (limit <= 0) return -1;
   if (needle.empty()) return 1;
-  const std::int64_t at = text_scan::FindLastWithin(
-      text.view().substr(0, static_cast<std::size_t>(limit)), needle.view(), ignoreCase);
+  // Only occurrences that end within the first `limit` bytes count.
+  const std::string_view within = text.view().substr(0, static_cast<std::size_t>(limit));
+  const std::int64_t at = text_scan::NeedleSearch(within, needle.view(), ignoreCase).Last();
   return at == kNotFound ? -1 : at + 1;
 }
 
@@ -112,8 +114,9 @@ Text Replace(const Text& text, const Text& target, const Text& replacement, std:
   std::string out;
   std::int64_t copied = 0;  // bytes of `text` already in `out` or replaced
   std::int64_t from = offset;
+  const text_scan::NeedleSearch search(bytes, target.view(), ignoreCase);
   while (remaining != 0) {
-    const std::int64_t at = text_scan::FindFrom(bytes, target.view(), from, ignoreCase);
+    const std::int64_t at = search.Next(from);
     if (at == kNotFound) break;
     if (out.empty()) out.reserve(static_cast<std::size_t>(length));
     out.append(
@@ -140,8 +143,9 @@ TextArray Split(const Text& text, const Text& delimiter, std::optional<std::int6
   const std::string_view bytes = text.view();
   const std::int64_t n = delimiter.size();
   std::int64_t pieceStart = 0;
+  const text_scan::NeedleSearch search(bytes, delimiter.view(), false);
   while (true) {
-    const std::int64_t at = text_scan::FindFrom(bytes, delimiter.view(), pieceStart, false);
+    const std::int64_t at = search.Next(pieceStart);
     if (at == kNotFound) break;
     pieces.push_back(Text(bytes.substr(static_cast<std::size_t>(pieceStart),
                                        static_cast<std::size_t>(at - pieceStart))));
