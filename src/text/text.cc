@@ -166,9 +166,7 @@ Text Trim(const Text& text) {
 }
 
 Text ToUpper(const Text& text) {
-  std::string out(text.bytes());
-  text_scan::UpperCaseSingleBytes(out);
-  return Text::FromString(std::move(out));
+  return Text::FromString(text_scan::UpperCaseSingleBytes(text.view()));
 }
 
 // ---- Characters, comparison, joining ---------------------------------------
@@ -191,10 +189,10 @@ int CompareText(const Text& a, const Text& b, bool ignoreCase) {
   } else {
     // Folding keeps every character's length, so the folded texts walk alike
     // and their first differing byte lies in their first differing character.
-    std::string foldedA = platform::UpperCaseDoubleByte(a.view());
-    std::string foldedB = platform::UpperCaseDoubleByte(b.view());
-    text_scan::UpperCaseSingleBytes(foldedA);
-    text_scan::UpperCaseSingleBytes(foldedB);
+    const std::string foldedA =
+        text_scan::UpperCaseSingleBytes(platform::UpperCaseDoubleByte(a.view()));
+    const std::string foldedB =
+        text_scan::UpperCaseSingleBytes(platform::UpperCaseDoubleByte(b.view()));
     c = foldedA.compare(foldedB);
   }
   return c < 0 ? -1 : (c > 0 ? 1 : 0);

@@ -210,18 +210,26 @@ std::pair<std::int64_t, std::int64_t> TrimBounds(std::string_view bytes) {
   return {first, last};
 }
 
-void UpperCaseSingleBytes(std::string& bytes) {
-  unsigned char* data = reinterpret_cast<unsigned char*>(bytes.data());
-  const std::size_t length = bytes.size();
+std::string UpperCaseSingleBytes(std::string_view bytes) {
+  // Chunk by chunk, so each chunk is upper-cased while its copy is still in cache.
+  constexpr std::size_t kChunk = 64 * 64;
+  std::string out;
+  out.reserve(bytes.size());
   std::uint64_t carry = 0;
-  std::size_t p = 0;
-  for (; p + 64 <= length; p += 64) UpperCaseBlock(data + p, carry);
-  if (p < length) {
-    unsigned char tail[64] = {};
-    std::memcpy(tail, data + p, length - p);
-    UpperCaseBlock(tail, carry);
-    std::memcpy(data + p, tail, length - p);
+  for (std::size_t from = 0; from < bytes.size(); from += kChunk) {
+    const std::string_view chunk = bytes.substr(from, kChunk);
+    out.append(chunk);
+    unsigned char* data = reinterpret_cast<unsigned char*>(out.data()) + from;
+    std::size_t p = 0;
+    for (; p + 64 <= chunk.size(); p += 64) UpperCaseBlock(data + p, carry);
+    if (p < chunk.size()) {  // the text's last bytes
+      unsigned char tail[64] = {};
+      std::memcpy(tail, data + p, chunk.size() - p);
+      UpperCaseBlock(tail, carry);
+      std::memcpy(data + p, tail, chunk.size() - p);
+    }
   }
+  return out;
 }
 
 }  // namespace timesync::text_scan

@@ -68,9 +68,9 @@ class NeedleSearch {
 //   TrimBounds("  x \xA1\xA1") == {2, 3}
 std::pair<std::int64_t, std::int64_t> TrimBounds(std::string_view bytes);
 
-// a-z made A-Z in place, for the single-byte characters of a walk from 0.
-//   "a\x81" "ab" -> "A\x81" "aB"
-void UpperCaseSingleBytes(std::string& bytes);
+// `bytes` with a-z made A-Z in the single-byte characters of a walk from 0.
+//   UpperCaseSingleBytes("a\x81" "ab") == "A\x81" "aB"
+std::string UpperCaseSingleBytes(std::string_view bytes);
 
 }  // namespace timesync::text_scan
 
