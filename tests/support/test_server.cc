@@ -279,9 +279,8 @@ std::optional<ReceivedRequest> Connection::ReadRequest() {
 }
 
 bool Connection::Write(std::string_view bytes) {
-  const Clock::time_point deadline =
-      Clock::now() + std::chrono::milliseconds(server_.options_.ioTimeoutMs);
-  for (int attempt = 0; !bytes.empty() && attempt < 1000000; ++attempt) {
+  // The time-out bounds each wait for the peer to take more, not the whole write.
+  for (int attempt = 0; !bytes.empty() && attempt < 100000000; ++attempt) {
     if (fd_ < 0 || server_.stopping()) return false;
     const std::size_t piece = bytes.size() < (1u << 20) ? bytes.size() : (1u << 20);
     short events = 0;
@@ -308,7 +307,7 @@ bool Connection::Write(std::string_view bytes) {
       if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
       events = POLLOUT;
     }
-    if (!WaitFor(events, RemainingMs(deadline))) return false;
+    if (!WaitFor(events, server_.options_.ioTimeoutMs)) return false;
   }
   return bytes.empty();
 }
@@ -415,7 +414,7 @@ ScriptedServer::~ScriptedServer() {
   const std::uint64_t one = 1;
   if (write(stopFd_, &one, sizeof one) != sizeof one) std::perror("scripted server: stop signal");
   acceptThread_.join();
-  for (std::thread& worker : workers_) worker.join();
+  for (Worker& worker : workers_) worker.thread.join();
   close(listenFd_);
   close(stopFd_);
   SSL_CTX_free(static_cast<SSL_CTX*>(sslContext_));
@@ -435,7 +434,18 @@ void ScriptedServer::AcceptLoop() {
     }
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    workers_.emplace_back([this, fd, index] { Serve(fd, index); });
+    // Join the connections that have ended, so a long run keeps few threads.
+    std::erase_if(workers_, [](Worker& worker) {
+      if (!worker.done->load()) return false;
+      worker.thread.join();
+      return true;
+    });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    workers_.push_back({std::thread([this, fd, index, done] {
+                          Serve(fd, index);
+                          done->store(true);
+                        }),
+                        done});
   }
 }
 
