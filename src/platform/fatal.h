@@ -20,7 +20,9 @@ inline constexpr int kFatalExitStatus = 255;
 [[noreturn]] void FatalError(std::string_view message);
 
 // Makes a failed memory allocation a fatal error ("out of memory") instead of
-// an exception. Each program calls it once at start.
+// an exception: the new-handler ends the program, and so does an allocation
+// exception (std::bad_alloc, std::length_error) that no caller catches. Each
+// program calls it once at start.
 void InstallOutOfMemoryHandler();
 
 }  // namespace timesync::platform

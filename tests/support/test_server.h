@@ -118,7 +118,7 @@ struct ServerOptions {
   TestCertificate certificate = TestCertificate::kSelfSigned;
   std::string address = "127.0.0.1";  // numeric, IPv4 or IPv6
   int port = 0;                       // 0: a free port
-  int ioTimeoutMs = 10000;            // each wait for the peer to send or take data
+  int ioTimeoutMs = 10000;            // each wait for the peer to send or take more data
   int stallLimitMs = 60000;           // longest Stall
   int maxConnections = 256;           // later connections are closed at once
 };
