@@ -31,6 +31,7 @@ namespace fs = std::filesystem;
 // Runs inside the namespaces; its exit status is the program's, or 90+ for a
 // failed step of the set-up.
 constexpr const char* kNamespaceScript = R"sh(
+cd "$WORK" && rm -f port requests clock stdout stderr server.log || exit 90
 ip link set lo up || exit 91
 mount --bind "$WORK/hosts" /etc/hosts || exit 92
 server=
@@ -212,10 +213,10 @@ TEST_F(ProgramTest, SetsTheClockFromTheDateHeader) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove(work_ / "clock");
     const ProgramRun run = RunProgram({.reply = Reply(c.headers), .timeZone = c.timeZone});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_EQ(run.out, kDone + kDoneText + c.local + "\n");
+    EXPECT_EQ(run.out, kDone + kDoneText + c.local + "\n")
+        << run.err << ReadFile(work_ / "server.log");
     ASSERT_EQ(run.clockCalls.size(), 1u);
     EXPECT_EQ(run.clockCalls[0].substr(0, run.clockCalls[0].rfind(' ')), c.clockCall);
     EXPECT_EQ(run.requests.rfind("HEAD / HTTP/1.1\r\n", 0), 0u) << run.requests;
@@ -237,7 +238,7 @@ TEST_F(ProgramTest, LeavesTheClockAloneWithoutADate) {
     SCOPED_TRACE(c.name);
     const ProgramRun run = RunProgram({.reply = c.reply});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_EQ(run.out, c.notice);
+    EXPECT_EQ(run.out, c.notice) << run.err << ReadFile(work_ / "server.log");
     EXPECT_TRUE(run.clockCalls.empty());
   }
 }
