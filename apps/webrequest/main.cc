@@ -114,11 +114,11 @@ int Run(int argc, char** argv) {
       "(the message goes to stderr), 2 for a usage error.",
       "webrequest");
   app.set_version_flag("--version", std::string("webrequest ") + TIMESYNC_VERSION);
-  app.option_defaults()->always_capture_default();
   CommandLine line;
   app.add_option("url", line.url, "http:// or https:// URL")->required();
   app.add_option("--method", line.method,
-                 "method: an index 0-7 or GET, POST, HEAD, PUT, OPTIONS, DELETE, TRACE, CONNECT");
+                 "method: an index 0-7 or GET, POST, HEAD, PUT, OPTIONS, DELETE, TRACE, CONNECT")
+      ->capture_default_str();
   app.add_option("--body", line.body, "request body as text");
   app.add_option("--body-file", line.bodyFile,
                  "request body as the bytes of a file (wins over --body)");
@@ -129,8 +129,7 @@ int Run(int argc, char** argv) {
                  "extra request header lines, separated by CR LF");
   app.add_option("-H,--header", line.headerLines, "one extra request header line (repeatable)")
       ->expected(1)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->capture_default_str(false);
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_flag("--refuse-redirects", line.refuseRedirects, "do not follow redirects");
   app.add_option("--user-name", line.userName, "user name for the server (Basic)");
   app.add_option("--password", line.password, "password for the server");
@@ -138,7 +137,8 @@ int Run(int argc, char** argv) {
   app.add_option("--proxy-user-name", line.proxyUserName, "user name for the proxy (Basic)");
   app.add_option("--proxy-password", line.proxyPassword, "password for the proxy");
   app.add_option("--timeout-seconds", line.timeoutSeconds,
-                 "time-out of each phase in seconds; 0 or less means 30");
+                 "time-out of each phase in seconds; 0 or less means 30")
+      ->capture_default_str();
   app.add_flag("--no-merge-cookies", line.noMergeCookies,
                "do not merge the cookies sent with those the server sets");
   app.add_flag("--no-default-headers", line.noDefaultHeaders,
