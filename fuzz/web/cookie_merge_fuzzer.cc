@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "text/text.h"
@@ -11,10 +12,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace timesync;
-  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  // Held in a string so that even an empty input has a valid address.
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  const std::string_view input(bytes);
   const std::size_t split = input.find('\0');
   const Text oldText(input.substr(0, split));
-  const Text newText(split == std::string_view::npos ? std::string_view()
+  const Text newText(split == std::string_view::npos ? std::string_view("")
                                                      : input.substr(split + 1));
 
   Text oldFast = oldText, newFast = newText, oldLiteral = oldText, newLiteral = newText;
