@@ -987,6 +987,7 @@ std::optional<std::string> SelectProxy(std::u16string_view proxyList, bool secur
     const std::size_t equals = entry.find(u'=');
     if (equals != std::u16string_view::npos) {
       const std::u16string_view scheme = entry.substr(0, equals);
+      if (scheme.empty()) return std::nullopt;
       serves = EqualsIgnoreCase(scheme, u"http")    ? Serves::kHttp
                : EqualsIgnoreCase(scheme, u"https") ? Serves::kHttps
                                                     : Serves::kOther;
