@@ -82,7 +82,8 @@ std::int64_t Find(const Text& text, const Text& needle, std::int64_t start, bool
   const std::int64_t offset = OffsetOf(start);
   if (offset >= text.size()) return -1;
   if (needle.empty()) return 1;
-  const std::int64_t at = text_scan::FindFrom(text.view(), needle.view(), offset, ignoreCase);
+  const std::int64_t at =
+      text_scan::NeedleSearch(text.view(), needle.view(), ignoreCase).Next(offset);
   return at == kNotFound ? -1 : at + 1;
 }
 
@@ -95,8 +96,9 @@ std::int64_t FindLast(const Text& text, const Text& needle, std::optional<std::i
   }
   if (limit <= 0) return -1;
   if (needle.empty()) return 1;
-  const std::int64_t at = text_scan::FindLastWithin(
-      text.view().substr(0, static_cast<std::size_t>(limit)), needle.view(), ignoreCase);
+  // Only occurrences that end within the first `limit` bytes count.
+  const std::string_view within = text.view().substr(0, static_cast<std::size_t>(limit));
+  const std::int64_t at = text_scan::NeedleSearch(within, needle.view(), ignoreCase).Last();
   return at == kNotFound ? -1 : at + 1;
 }
 
@@ -112,8 +114,9 @@ Text Replace(const Text& text, const Text& target, const Text& replacement, std:
   std::string out;
   std::int64_t copied = 0;  // bytes of `text` already in `out` or replaced
   std::int64_t from = offset;
+  const text_scan::NeedleSearch search(bytes, target.view(), ignoreCase);
   while (remaining != 0) {
-    const std::int64_t at = text_scan::FindFrom(bytes, target.view(), from, ignoreCase);
+    const std::int64_t at = search.Next(from);
     if (at == kNotFound) break;
     if (out.empty()) out.reserve(static_cast<std::size_t>(length));
     out.append(
@@ -140,8 +143,9 @@ TextArray Split(const Text& text, const Text& delimiter, std::optional<std::int6
   const std::string_view bytes = text.view();
   const std::int64_t n = delimiter.size();
   std::int64_t pieceStart = 0;
+  const text_scan::NeedleSearch search(bytes, delimiter.view(), false);
   while (true) {
-    const std::int64_t at = text_scan::FindFrom(bytes, delimiter.view(), pieceStart, false);
+    const std::int64_t at = search.Next(pieceStart);
     if (at == kNotFound) break;
     pieces.push_back(Text(bytes.substr(static_cast<std::size_t>(pieceStart),
                                        static_cast<std::size_t>(at - pieceStart))));
@@ -162,9 +166,7 @@ Text Trim(const Text& text) {
 }
 
 Text ToUpper(const Text& text) {
-  std::string out(text.bytes());
-  text_scan::UpperCaseSingleBytes(out);
-  return Text::FromString(std::move(out));
+  return Text::FromString(text_scan::UpperCaseSingleBytes(text.view()));
 }
 
 // ---- Characters, comparison, joining ---------------------------------------
@@ -187,10 +189,10 @@ int CompareText(const Text& a, const Text& b, bool ignoreCase) {
   } else {
     // Folding keeps every character's length, so the folded texts walk alike
     // and their first differing byte lies in their first differing character.
-    std::string foldedA = platform::UpperCaseDoubleByte(a.view());
-    std::string foldedB = platform::UpperCaseDoubleByte(b.view());
-    text_scan::UpperCaseSingleBytes(foldedA);
-    text_scan::UpperCaseSingleBytes(foldedB);
+    const std::string foldedA =
+        text_scan::UpperCaseSingleBytes(platform::UpperCaseDoubleByte(a.view()));
+    const std::string foldedB =
+        text_scan::UpperCaseSingleBytes(platform::UpperCaseDoubleByte(b.view()));
     c = foldedA.compare(foldedB);
   }
   return c < 0 ? -1 : (c > 0 ? 1 : 0);

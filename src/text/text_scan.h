@@ -7,7 +7,9 @@
 //
 // The fast paths rest on one fact: for a walk from `first`, an offset p > first
 // is a character start exactly when the run of bytes >= 0x80 just before p,
-// counted back no further than `first`, has even length.
+// counted back no further than `first`, has even length. So a byte search
+// (memchr, memmem) proposes candidates, and only the run before each one is
+// looked at.
 //   IsCharStart("\xD6\xD0\xCE\xC4", 0, 2) == true    // 中|文
 //   IsCharStart("\xD6\xD0\xCE\xC4", 0, 1) == false   // inside 中
 //   IsCharStart("\xD6\xD0\xCE\xC4", 1, 2) == false   // walk from byte 1: D0 CE is one character
@@ -23,21 +25,42 @@ namespace timesync::text_scan {
 
 inline constexpr std::int64_t kNotFound = -1;
 
+// The number of bytes >= 0x80 just before `position`, counted back no further
+// than `first` (first <= position <= bytes.size()).
+//   HighRunBefore("a\xD6\xD0\xCE", 0, 4) == 3;  HighRunBefore("a\xD6\xD0\xCE", 2, 4) == 2
+std::int64_t HighRunBefore(std::string_view bytes, std::int64_t first, std::int64_t position);
+
 // Whether `position` is visited by a walk that starts at `first`
 // (first <= position <= bytes.size()).
-bool IsCharStart(std::string_view bytes, std::int64_t first, std::int64_t position);
+inline bool IsCharStart(std::string_view bytes, std::int64_t first, std::int64_t position) {
+  return HighRunBefore(bytes, first, position) % 2 == 0;
+}
 
-// The first offset p >= `first` visited by a walk from `first` where the whole
-// non-empty `needle` matches (p + needle.size() <= bytes.size()), else
-// kNotFound. With `ignoreCase`, A-Z and a-z match each other byte by byte.
-//   FindFrom("abcabc", "bc", 2, false) == 4
-std::int64_t FindFrom(std::string_view bytes, std::string_view needle, std::int64_t first,
-                      bool ignoreCase);
+// Repeated searches for one non-empty needle in one text. The searcher keeps
+// views of both (and, with `ignoreCase`, case-folded copies): they must outlive it.
+// With `ignoreCase`, A-Z and a-z match each other byte by byte, inside
+// two-byte characters too; no other byte folds.
+//   NeedleSearch search("abcabc", "bc", false);
+//   search.Next(0) == 1;  search.Next(2) == 4;  search.Last() == 4
+class NeedleSearch {
+ public:
+  NeedleSearch(std::string_view bytes, std::string_view needle, bool ignoreCase);
+  NeedleSearch(const NeedleSearch&) = delete;
+  NeedleSearch& operator=(const NeedleSearch&) = delete;
 
-// The last offset visited by a walk from 0 where the whole non-empty `needle`
-// matches inside `bytes`, else kNotFound.
-//   FindLastWithin("abcabc", "bc", false) == 4
-std::int64_t FindLastWithin(std::string_view bytes, std::string_view needle, bool ignoreCase);
+  // The first offset p >= `first` visited by a walk from `first` where the
+  // whole needle matches, else kNotFound.
+  std::int64_t Next(std::int64_t first) const;
+  // The last offset visited by a walk from 0 where the whole needle matches,
+  // else kNotFound.
+  std::int64_t Last() const;
+
+ private:
+  std::string foldedBytes_;
+  std::string foldedNeedle_;
+  std::string_view bytes_;   // the bytes searched: the text or its folded copy
+  std::string_view needle_;  // likewise
+};
 
 // [first, last) of `bytes` without leading and trailing spaces (0x20) and
 // full-width spaces (0xA1 0xA1); a lone lead byte at the end is cut instead of
@@ -45,9 +68,9 @@ std::int64_t FindLastWithin(std::string_view bytes, std::string_view needle, boo
 //   TrimBounds("  x \xA1\xA1") == {2, 3}
 std::pair<std::int64_t, std::int64_t> TrimBounds(std::string_view bytes);
 
-// a-z made A-Z in place, for the single-byte characters of a walk from 0.
-//   "a\x81" "ab" -> "A\x81" "aB"
-void UpperCaseSingleBytes(std::string& bytes);
+// `bytes` with a-z made A-Z in the single-byte characters of a walk from 0.
+//   UpperCaseSingleBytes("a\x81" "ab") == "A\x81" "aB"
+std::string UpperCaseSingleBytes(std::string_view bytes);
 
 }  // namespace timesync::text_scan
 

@@ -414,7 +414,7 @@ ScriptedServer::~ScriptedServer() {
   const std::uint64_t one = 1;
   if (write(stopFd_, &one, sizeof one) != sizeof one) std::perror("scripted server: stop signal");
   acceptThread_.join();
-  for (std::thread& worker : workers_) worker.join();
+  for (Worker& worker : workers_) worker.thread.join();
   close(listenFd_);
   close(stopFd_);
   SSL_CTX_free(static_cast<SSL_CTX*>(sslContext_));
@@ -434,7 +434,18 @@ void ScriptedServer::AcceptLoop() {
     }
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    workers_.emplace_back([this, fd, index] { Serve(fd, index); });
+    // Join the connections that have ended, so a long run keeps few threads.
+    std::erase_if(workers_, [](Worker& worker) {
+      if (!worker.done->load()) return false;
+      worker.thread.join();
+      return true;
+    });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    workers_.push_back({std::thread([this, fd, index, done] {
+                          Serve(fd, index);
+                          done->store(true);
+                        }),
+                        done});
   }
 }
 

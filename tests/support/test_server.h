@@ -2,7 +2,7 @@
 // bytes a test scripts and records exactly the bytes it receives.
 //
 // It listens on 127.0.0.1 (or another loopback address) on a free port and
-// runs a thread per server plus one per connection. For every accepted
+// runs a thread per server plus one per connection (joined as they end). For every accepted
 // connection (after the TLS handshake, when TLS is on) it calls the test's
 // handler, which reads requests and writes raw bytes back:
 //
@@ -120,7 +120,7 @@ struct ServerOptions {
   int port = 0;                       // 0: a free port
   int ioTimeoutMs = 10000;            // each wait for the peer to send or take more data
   int stallLimitMs = 60000;           // longest Stall
-  int maxConnections = 256;           // later connections are closed at once
+  int maxConnections = 100000;        // later connections are closed at once
 };
 
 class ScriptedServer {
@@ -169,7 +169,11 @@ class ScriptedServer {
   mutable std::condition_variable arrived_;
   std::vector<ReceivedRequest> requests_;
   std::vector<std::string> partial_;
-  std::vector<std::thread> workers_;
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<Worker> workers_;  // only the accept thread touches it until it is joined
   std::thread acceptThread_;
 };
 

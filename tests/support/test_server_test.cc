@@ -271,6 +271,20 @@ TEST(ScriptedServerTest, ReadyMadeHandlers) {
                 MakeResponse(200, "OK", {}, "in"));
 }
 
+TEST(ScriptedServerTest, ServesManyConnectionsInTurn) {
+  const std::string reply = MakeResponse(200, "OK", {}, "x");
+  ScriptedServer server({}, FixedResponse(reply));
+  for (int i = 0; i < 300; ++i) {
+    RawClient client(server.port());
+    client.Send("GET /" + std::to_string(i) + " HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(client.ReadAll(5000), reply) << "connection " << i;
+  }
+  const std::vector<ReceivedRequest> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 300u);
+  EXPECT_EQ(requests[299].target, "/299");
+  EXPECT_EQ(requests[299].connection, 299);
+}
+
 // ---- Certificates -------------------------------------------------------
 
 // Every error OpenSSL finds in `chainPem` as a TLS client would check it for

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/fatal.h"
@@ -244,6 +245,88 @@ TEST(TextToUpper, LeavesTwoByteCharactersAlone) {
   const Text input("abc");
   EXPECT_EQ(ToUpper(input), Text("ABC"));
   EXPECT_EQ(input, Text("abc"));  // the input is left as it was
+}
+
+// Long texts built character by character, so the expected results follow
+// from the characters chosen: letters, two-byte characters whose second byte
+// is a letter, long runs of two-byte characters, and spaces of both widths.
+struct BuiltText {
+  std::string bytes;
+  std::string upper;                   // ToUpper's expected result
+  std::vector<std::int64_t> singleAs;  // 1-based positions of the one-byte "a" characters
+};
+
+BuiltText BuildText(std::uint32_t seed, int characters) {
+  BuiltText built;
+  std::uint32_t state = seed;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return state >> 16;
+  };
+  auto add = [&built](std::string_view bytes, std::string_view upper) {
+    built.bytes += bytes;
+    built.upper += upper;
+  };
+  add("x", "X");
+  for (int i = 0; i < characters; ++i) {
+    const bool twoByteStretch = (i / 200) % 2 == 1;  // every other stretch: runs of >= 0x80
+    const std::uint32_t kind = next() % (twoByteStretch ? 3 : 8);
+    switch (kind) {
+      case 0:  // 啊
+        add("\xB0\xA1", "\xB0\xA1");
+        break;
+      case 1:  // 乤: the "a" is a second byte
+        add("\x81"
+            "a",
+            "\x81"
+            "a");
+        break;
+      case 2:  // full-width space
+        add("\xA1\xA1", "\xA1\xA1");
+        break;
+      case 3:
+        built.singleAs.push_back(static_cast<std::int64_t>(built.bytes.size()) + 1);
+        add("a", "A");
+        break;
+      case 4:
+        add("z", "Z");
+        break;
+      case 5:
+        add(" ", " ");
+        break;
+      case 6:
+        add("\x81\xA1", "\x81\xA1");
+        break;
+      default:
+        add("Q{", "Q{");
+        break;
+    }
+  }
+  add("y", "Y");
+  return built;
+}
+
+TEST(TextLongTexts, WalkHoldsAcrossBlocksAndLongRuns) {
+  for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+    const BuiltText built = BuildText(seed, 3000 + static_cast<int>(seed) * 37);
+    const Text text(built.bytes);
+    SCOPED_TRACE(seed);
+    EXPECT_TRUE(ToUpper(text).bytes() == built.upper);
+    ASSERT_FALSE(built.singleAs.empty());
+    EXPECT_EQ(Find(text, "a"), built.singleAs.front());
+    EXPECT_EQ(FindLast(text, "a"), built.singleAs.back());
+    EXPECT_EQ(Find(text, "A", 1, true), built.singleAs.front());
+    EXPECT_EQ(Find(text, "a", built.singleAs[1]), built.singleAs[1]);
+    EXPECT_EQ(FindLast(text, "a", built.singleAs.back()),
+              built.singleAs[built.singleAs.size() - 2]);
+    EXPECT_EQ(Split(text, "a").size(), built.singleAs.size() + 1);
+    EXPECT_EQ(Replace(text, "a", "").size(),
+              text.size() - static_cast<std::int64_t>(built.singleAs.size()));
+    const std::string padded = "  \xA1\xA1 " + built.bytes + " \xA1\xA1  ";
+    EXPECT_TRUE(Trim(Text(padded)).bytes() == built.bytes);
+    // A lone lead byte at the end is cut instead of the spaces before it.
+    EXPECT_TRUE(Trim(Text(padded + "\xB0")).bytes() == built.bytes + " \xA1\xA1  ");
+  }
 }
 
 TEST(TextCharacters, CodesAndNumbers) {
