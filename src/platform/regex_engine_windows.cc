@@ -16,7 +16,7 @@
 namespace timesync::platform {
 namespace {
 
-constexpr std::size_t kUnset = std::numeric_limits<std::size_t>::max();
+constexpr std::uint32_t kUnset = std::numeric_limits<std::uint32_t>::max();
 
 std::wstring_view AsWide(std::u16string_view text) {
   return {reinterpret_cast<const wchar_t*>(text.data()), text.size()};
@@ -26,7 +26,7 @@ std::u16string FromWide(const std::wstring& text) {
   return std::u16string(reinterpret_cast<const char16_t*>(text.data()), text.size());
 }
 
-std::u16string SpanText(const std::u16string& subject, std::size_t start, std::size_t end) {
+std::u16string SpanText(const std::u16string& subject, std::uint32_t start, std::uint32_t end) {
   if (start == kUnset || end == kUnset || end < start || end > subject.size()) return {};
   return subject.substr(start, end - start);
 }
@@ -39,7 +39,7 @@ SharedWideText MakeSharedWideText(std::u16string text) {
   return std::make_shared<const std::u16string>(std::move(text));
 }
 
-RegexSubMatches::RegexSubMatches(SharedWideText subject, std::vector<std::size_t> spans)
+RegexSubMatches::RegexSubMatches(SharedWideText subject, std::vector<std::uint32_t> spans)
     : subject_(std::move(subject)), spans_(std::move(spans)) {}
 
 std::int64_t RegexSubMatches::Count() const { return static_cast<std::int64_t>(spans_.size() / 2); }
@@ -50,7 +50,7 @@ std::optional<std::u16string> RegexSubMatches::Item(std::int64_t index) const {
   return SpanText(*subject_, spans_[2 * i], spans_[2 * i + 1]);
 }
 
-RegexMatch::RegexMatch(SharedWideText subject, std::vector<std::size_t> spans)
+RegexMatch::RegexMatch(SharedWideText subject, std::vector<std::uint32_t> spans)
     : subject_(std::move(subject)), spans_(std::move(spans)) {}
 
 std::u16string RegexMatch::Value() const { return SpanText(*subject_, spans_[0], spans_[1]); }
@@ -58,11 +58,11 @@ std::u16string RegexMatch::Value() const { return SpanText(*subject_, spans_[0],
 std::int64_t RegexMatch::FirstIndex() const { return static_cast<std::int64_t>(spans_[0]); }
 
 RegexSubMatches RegexMatch::SubMatches() const {
-  return RegexSubMatches(subject_, std::vector<std::size_t>(spans_.begin() + 2, spans_.end()));
+  return RegexSubMatches(subject_, std::vector<std::uint32_t>(spans_.begin() + 2, spans_.end()));
 }
 
 RegexMatchCollection::RegexMatchCollection(SharedWideText subject, std::size_t groupCount,
-                                           std::vector<std::size_t> spans)
+                                           std::vector<std::uint32_t> spans)
     : subject_(std::move(subject)), groupCount_(groupCount), spans_(std::move(spans)) {}
 
 std::int64_t RegexMatchCollection::Count() const {
@@ -73,14 +73,16 @@ std::optional<RegexMatch> RegexMatchCollection::Item(std::int64_t index) const {
   if (index < 0 || index >= Count()) return std::nullopt;
   const std::size_t width = 2 * (groupCount_ + 1);
   const auto first = spans_.begin() + static_cast<std::ptrdiff_t>(width * index);
-  return RegexMatch(subject_, std::vector<std::size_t>(first, first + width));
+  return RegexMatch(subject_, std::vector<std::uint32_t>(first, first + width));
 }
 
 // ---- The engine ---------------------------------------------------------------------
 
-struct RegexEngine::Compiled {
+namespace regex_internal {
+struct CompiledPattern {
   AutomationObject regexp;
 };
+}  // namespace regex_internal
 
 RegexEngine::RegexEngine(RegexLimits limits) : limits_(limits) {}
 RegexEngine::~RegexEngine() = default;
@@ -111,10 +113,10 @@ void RegexEngine::SetPattern(std::u16string pattern) {
 
 // The object with the pattern and switches set. The object itself checks the
 // pattern only when it searches.
-const RegexEngine::Compiled* RegexEngine::Compile() {
+const regex_internal::CompiledPattern* RegexEngine::Compile() {
   if (compiled_) return compiled_.get();
   if (refused_) return nullptr;
-  auto compiled = std::make_unique<Compiled>();
+  auto compiled = std::make_unique<regex_internal::CompiledPattern>();
   compiled->regexp = CreateAutomationObject(L"VBScript.RegExp");
   if (!compiled->regexp ||
       !PutProperty(compiled->regexp, L"Pattern", VariantFromText(AsWide(pattern_))) ||
@@ -129,7 +131,8 @@ const RegexEngine::Compiled* RegexEngine::Compile() {
 
 std::shared_ptr<const RegexMatchCollection> RegexEngine::Execute(SharedWideText subject) {
   if (!subject) subject = MakeSharedWideText({});
-  const Compiled* compiled = Compile();
+  if (subject->size() >= kUnset) return nullptr;  // spans count in 32 bits
+  const regex_internal::CompiledPattern* compiled = Compile();
   if (compiled == nullptr) return nullptr;
   if (!PutProperty(compiled->regexp, L"Global", VariantFromBool(global_))) return nullptr;
   const Variant subjectValue = VariantFromText(AsWide(*subject));
@@ -141,7 +144,7 @@ std::shared_ptr<const RegexMatchCollection> RegexEngine::Execute(SharedWideText 
   if (count < 0 || static_cast<std::size_t>(count) > subject->size() + 1) return nullptr;
 
   std::u16string extended = *subject;
-  std::vector<std::size_t> spans;
+  std::vector<std::uint32_t> spans;
   std::size_t groupCount = 0;
   for (long i = 0; i < count; ++i) {
     const AutomationObject match = ObjectOf(GetIndexedProperty(collection, L"Item", i));
@@ -151,10 +154,14 @@ std::shared_ptr<const RegexMatchCollection> RegexEngine::Execute(SharedWideText 
         static_cast<std::size_t>(first) + static_cast<std::size_t>(length) > subject->size()) {
       return nullptr;
     }
-    spans.push_back(static_cast<std::size_t>(first));
-    spans.push_back(static_cast<std::size_t>(first + length));
+    spans.push_back(static_cast<std::uint32_t>(first));
+    spans.push_back(static_cast<std::uint32_t>(first + length));
     const AutomationObject groups = ObjectOf(GetProperty(match, L"SubMatches"));
-    if (i == 0) groupCount = static_cast<std::size_t>(VariantToLong(GetProperty(groups, L"Count")));
+    if (i == 0) {
+      const long reported = VariantToLong(GetProperty(groups, L"Count"));
+      if (reported < 0) return nullptr;
+      groupCount = static_cast<std::size_t>(reported);
+    }
     for (std::size_t g = 0; g < groupCount; ++g) {
       const Variant text = GetIndexedProperty(groups, L"Item", static_cast<long>(g));
       if (text.IsEmpty()) {  // the group took no part
@@ -162,9 +169,11 @@ std::shared_ptr<const RegexMatchCollection> RegexEngine::Execute(SharedWideText 
         spans.push_back(kUnset);
         continue;
       }
-      spans.push_back(extended.size());
-      extended += FromWide(VariantToText(text));
-      spans.push_back(extended.size());
+      const std::u16string groupText = FromWide(VariantToText(text));
+      if (extended.size() + groupText.size() >= kUnset) return nullptr;
+      spans.push_back(static_cast<std::uint32_t>(extended.size()));
+      extended += groupText;
+      spans.push_back(static_cast<std::uint32_t>(extended.size()));
     }
   }
   return std::make_shared<const RegexMatchCollection>(MakeSharedWideText(std::move(extended)),
@@ -173,7 +182,7 @@ std::shared_ptr<const RegexMatchCollection> RegexEngine::Execute(SharedWideText 
 
 std::optional<std::u16string> RegexEngine::Replace(std::u16string_view subject,
                                                    std::u16string_view replacement) {
-  const Compiled* compiled = Compile();
+  const regex_internal::CompiledPattern* compiled = Compile();
   if (compiled == nullptr) return std::nullopt;
   if (!PutProperty(compiled->regexp, L"Global", VariantFromBool(global_))) return std::nullopt;
   const Variant subjectValue = VariantFromText(AsWide(subject));

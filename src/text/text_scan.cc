@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "platform/byte_search.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -147,7 +149,7 @@ std::int64_t NeedleSearch::Next(std::int64_t first) const {
   while (length - from >= n) {
     const std::size_t rest = static_cast<std::size_t>(length - from);
     const void* hit = n == 1 ? std::memchr(data + from, needle_[0], rest)
-                             : ::memmem(data + from, rest, needle_.data(), needle_.size());
+                             : platform::FindBytes(data + from, rest, needle_.data(), needle_.size());
     if (hit == nullptr) return kNotFound;
     const std::int64_t at = static_cast<const unsigned char*>(hit) - data;
     if (HighRunBefore(bytes_, known, at) % 2 == 0) return at;
