@@ -171,9 +171,9 @@ class HttpService {
   // UTF-16 into `buffer`. When `*bufferLength` (bytes) is too small, fails and
   // sets it to the size needed, terminator included; on success sets it to
   // the bytes written, terminator excluded.
-  virtual bool WinHttpQueryHeaders(HINTERNET request, std::uint32_t infoLevel,
-                                   const char16_t* name, void* buffer,
-                                   std::uint32_t* bufferLength, std::uint32_t* index) = 0;
+  virtual bool WinHttpQueryHeaders(HINTERNET request, std::uint32_t infoLevel, const char16_t* name,
+                                   void* buffer, std::uint32_t* bufferLength,
+                                   std::uint32_t* index) = 0;
 
   // Releases a handle; null or unknown handles fail.
   virtual bool WinHttpCloseHandle(HINTERNET handle) = 0;

@@ -43,8 +43,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kAskForPointer = 0xFFFFFFFF;
-constexpr std::size_t kMaxHeaderBytes = 64 * 1024;   // one response's header block
+constexpr std::size_t kMaxHeaderBytes = 64 * 1024;    // one response's header block
 constexpr std::size_t kBodyBufferBytes = 256 * 1024;  // the transfer pauses beyond this
+constexpr long kReceiveBufferBytes = 64 * 1024;       // curl's own buffer for each read
 constexpr int kMaxRedirects = 10;
 
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
@@ -62,7 +63,8 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(static_cast<unsigned char>(a[i])) != LowerAscii(static_cast<unsigned char>(b[i])))
+    if (LowerAscii(static_cast<unsigned char>(a[i])) !=
+        LowerAscii(static_cast<unsigned char>(b[i])))
       return false;
   }
   return true;
@@ -87,7 +89,8 @@ bool IsPlainHost(std::u16string_view host) {
 bool IsIpv6Literal(std::u16string_view host) {
   if (host.find(u':') == std::u16string_view::npos) return false;
   for (const char16_t c : host) {
-    const bool hex = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+    const bool hex =
+        (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
     if (!hex && c != u':' && c != u'.') return false;
   }
   return true;
@@ -211,11 +214,11 @@ bool IsWaived(int error, std::uint32_t flags) {
 
 int VerifyCertificate(int preverified, X509_STORE_CTX* store) {
   if (preverified == 1) return 1;
-  auto* ssl = static_cast<SSL*>(
-      X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  auto* ssl =
+      static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
   if (ssl == nullptr) return 0;
-  const auto* flags =
-      static_cast<const std::uint32_t*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), SecurityFlagsIndex()));
+  const auto* flags = static_cast<const std::uint32_t*>(
+      SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), SecurityFlagsIndex()));
   return flags != nullptr && IsWaived(X509_STORE_CTX_get_error(store), *flags) ? 1 : 0;
 }
 
@@ -228,9 +231,10 @@ class Request : public HandleObject {
         secure_(secure) {
     std::string host = connection.host;
     const std::uint16_t port = connection.port != 0 ? connection.port
-                               : secure            ? INTERNET_DEFAULT_HTTPS_PORT
-                                                   : INTERNET_DEFAULT_HTTP_PORT;
-    url_ = std::string(secure ? "https://" : "http://") + host + ":" + std::to_string(port) + target;
+                               : secure             ? INTERNET_DEFAULT_HTTPS_PORT
+                                                    : INTERNET_DEFAULT_HTTP_PORT;
+    url_ =
+        std::string(secure ? "https://" : "http://") + host + ":" + std::to_string(port) + target;
     host_ = std::move(host);
   }
   ~Request() override {
@@ -330,11 +334,14 @@ class Request : public HandleObject {
     curl_easy_getinfo(easy_.get(), CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
     return pretransfer > 0 || legConnected_;
   }
-  bool UploadDone() const { return !legSendsBody_ || uploaded_ >= static_cast<curl_off_t>(body_.size()); }
+  bool UploadDone() const {
+    return !legSendsBody_ || uploaded_ >= static_cast<curl_off_t>(body_.size());
+  }
 
   int IdleLimit() const {
     if (!Connected()) {
-      if (timeouts_.resolve > 0 && timeouts_.connect > 0) return timeouts_.resolve + timeouts_.connect;
+      if (timeouts_.resolve > 0 && timeouts_.connect > 0)
+        return timeouts_.resolve + timeouts_.connect;
       return 0;  // curl's own connect time-out applies
     }
     return UploadDone() ? timeouts_.receive : timeouts_.send;
@@ -364,7 +371,7 @@ class Request : public HandleObject {
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(kBodyBufferBytes));
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     curl_easy_setopt(easy, CURLOPT_HTTP_TRANSFER_DECODING, 1L);
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
@@ -380,8 +387,9 @@ class Request : public HandleObject {
       curl_easy_setopt(easy, CURLOPT_PASSWORD, password_.c_str());
     }
     if (timeouts_.connect > 0) {
-      const long connect = timeouts_.resolve > 0 ? static_cast<long>(timeouts_.resolve) + timeouts_.connect
-                                                 : timeouts_.connect;
+      const long connect = timeouts_.resolve > 0
+                               ? static_cast<long>(timeouts_.resolve) + timeouts_.connect
+                               : timeouts_.connect;
       curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connect);
     }
 
@@ -411,8 +419,8 @@ class Request : public HandleObject {
       if (grown != nullptr) list = grown;
     };
     for (const std::string& line : headers_) {
-      if (!legSendsBody_ && (HeaderNameIs(line, "Content-Length") ||
-                             HeaderNameIs(line, "Transfer-Encoding"))) {
+      if (!legSendsBody_ &&
+          (HeaderNameIs(line, "Content-Length") || HeaderNameIs(line, "Transfer-Encoding"))) {
         continue;
       }
       append(line);
@@ -470,9 +478,9 @@ class Request : public HandleObject {
       const int limit = IdleLimit();
       int waitMs = 1000;
       if (limit > 0) {
-        const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              Clock::now() - lastActivity_)
-                              .count();
+        const auto idle =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity_)
+                .count();
         if (idle >= limit) {
           curl_multi_remove_handle(multi_.get(), easy_.get());
           done_ = true;
@@ -539,7 +547,8 @@ class Request : public HandleObject {
 
   static std::string Origin(const std::string& url) {
     std::unique_ptr<CURLU, CurlUrlCloser> parsed(curl_url());
-    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return url;
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
+      return url;
     std::string origin;
     for (const CURLUPart part : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
       char* value = nullptr;
@@ -579,8 +588,10 @@ class Request : public HandleObject {
       const std::size_t colon = line.find(':');
       if (colon != std::string_view::npos && EqualsIgnoreCase(line.substr(0, colon), "Location")) {
         std::string_view value = line.substr(colon + 1);
-        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+          value.remove_prefix(1);
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+          value.remove_suffix(1);
         request.location_ = std::string(value);
       }
       return length;
@@ -591,8 +602,8 @@ class Request : public HandleObject {
       request.pendingHeaders_.clear();
       return length;
     }
-    const bool redirect = code == 300 || code == 301 || code == 302 || code == 303 || code == 307 ||
-                          code == 308;
+    const bool redirect =
+        code == 300 || code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
     if (redirect && !request.redirectsDisabled_) {
       request.pendingHeaders_.clear();
       if (!request.location_ || request.location_->empty()) {
@@ -643,7 +654,8 @@ class Request : public HandleObject {
     X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_SSL_SERVER);
     X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_CHECK_SS_SIGNATURE);
     std::string host = request.host_;
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+      host = host.substr(1, host.size() - 2);
     if (X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) != 1) {
       X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size());
     }
@@ -700,8 +712,9 @@ bool IsValidHeaderLine(std::string_view line) {
   if (colon == 0 || colon == std::string_view::npos) return false;
   for (std::size_t i = 0; i < colon; ++i) {
     const unsigned char c = static_cast<unsigned char>(line[i]);
-    if (c <= 0x20 || c >= 0x7F || std::string_view("()<>@,;:\\\"/[]?={}").find(static_cast<char>(c)) !=
-                                      std::string_view::npos) {
+    if (c <= 0x20 || c >= 0x7F ||
+        std::string_view("()<>@,;:\\\"/[]?={}").find(static_cast<char>(c)) !=
+            std::string_view::npos) {
       return false;
     }
   }
@@ -816,7 +829,8 @@ class LinuxHttpService : public HttpService {
     std::string verbBytes = verb == nullptr ? "GET" : Utf16ToUtf8(ZeroTerminated(verb));
     if (verbBytes.empty()) verbBytes = "GET";
     for (const char c : verbBytes) {
-      if (static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) >= 0x7F) return nullptr;
+      if (static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) >= 0x7F)
+        return nullptr;
     }
     std::u16string_view object = objectName == nullptr ? u"/" : ZeroTerminated(objectName);
     object = object.substr(0, object.find(u'#'));  // the fragment stays here
@@ -987,6 +1001,7 @@ std::optional<std::string> SelectProxy(std::u16string_view proxyList, bool secur
     const std::size_t equals = entry.find(u'=');
     if (equals != std::u16string_view::npos) {
       const std::u16string_view scheme = entry.substr(0, equals);
+      if (scheme.empty()) return std::nullopt;
       serves = EqualsIgnoreCase(scheme, u"http")    ? Serves::kHttp
                : EqualsIgnoreCase(scheme, u"https") ? Serves::kHttps
                                                     : Serves::kOther;
@@ -1022,7 +1037,8 @@ std::string EscapeRequestTarget(std::string_view target) {
   out.reserve(target.size());
   for (const char c : target) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte >= 0x7F || std::string_view("\"<>\\^`{|}").find(c) != std::string_view::npos) {
+    if (byte <= 0x20 || byte >= 0x7F ||
+        std::string_view("\"<>\\^`{|}").find(c) != std::string_view::npos) {
       out += '%';
       out += kHex[byte >> 4];
       out += kHex[byte & 0x0F];

@@ -8,8 +8,8 @@
 // closed in that order, and then the response stage's objects are released.
 #include "web/web_request.h"
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -245,10 +245,10 @@ Text RunRequest(const WebRequestArgs& args, Outputs& out, CallState& call) {
   // waived on every request. The service's own cookie handling is turned off
   // whether or not the request carries cookies: the engine sends and collects
   // cookies itself.
-  const std::uint32_t securityFlags =
-      platform::SECURITY_FLAG_IGNORE_UNKNOWN_CA | platform::SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
-      platform::SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
-      platform::SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+  const std::uint32_t securityFlags = platform::SECURITY_FLAG_IGNORE_UNKNOWN_CA |
+                                      platform::SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
+                                      platform::SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
+                                      platform::SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
   if (!http.WinHttpSetOption(call.request, platform::WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags,
                              sizeof(securityFlags))) {
     return failQuick(kSecurityFlagsRefused);
@@ -294,28 +294,34 @@ Text RunRequest(const WebRequestArgs& args, Outputs& out, CallState& call) {
   ++call.stagesAttempted;
   if (!http.WinHttpReceiveResponse(call.request, nullptr)) return failCommon(kNoResponse);
 
-  // Body read loop. A failed read keeps what came before it. A read that
-  // hands over nothing ends the body.
+  // Body read loop. Each read lands straight at the end of what came before
+  // (the bytes the service reports, the buffer cut to what it wrote). A
+  // failed read keeps what came before it; a read that hands over nothing
+  // ends the body.
   ByteBuffer received;
+  std::string& receivedBytes = received.mutable_bytes();
   for (;;) {
     std::uint32_t available = 0;
     if (!http.WinHttpQueryDataAvailable(call.request, &available) || available < 1) break;
-    ByteBuffer chunk = BlankBytes(available);
+    const std::size_t start = receivedBytes.size();
+    receivedBytes.resize(start + available);
     std::uint32_t read = 0;
-    if (!http.WinHttpReadData(call.request, chunk.data(), available, &read)) {
+    const bool readOk =
+        http.WinHttpReadData(call.request, receivedBytes.data() + start, available, &read);
+    receivedBytes.resize(start + (readOk ? std::min(read, available) : 0));
+    if (!readOk) {
       out.status = kReadFailed;
       break;
     }
     if (read == 0) break;
-    received.mutable_bytes().append(chunk.bytes(), 0, std::min<std::size_t>(read, available));
   }
 
   // Raw headers: ask for the size, then for the text.
   ++call.stagesAttempted;
   std::uint32_t size = 0;
   std::uint32_t index = 0;
-  http.WinHttpQueryHeaders(call.request, platform::WINHTTP_QUERY_RAW_HEADERS_CRLF, nullptr,
-                           nullptr, &size, &index);
+  http.WinHttpQueryHeaders(call.request, platform::WINHTTP_QUERY_RAW_HEADERS_CRLF, nullptr, nullptr,
+                           &size, &index);
   ByteBuffer headerBuffer = BlankBytes(size);
   index = 0;
   if (!http.WinHttpQueryHeaders(call.request, platform::WINHTTP_QUERY_RAW_HEADERS_CRLF, nullptr,

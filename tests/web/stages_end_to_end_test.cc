@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/component_library.h"
 #include "support/test_server.h"
 #include "web/web_request.h"
 
@@ -140,6 +141,26 @@ TEST(StagesEndToEndTest, RefusedRedirectGivesItsStatusAndLocation) {
   EXPECT_EQ(status, Text("302 Found"));
   EXPECT_EQ(location, Text("/elsewhere?x=1"));
   EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST(StagesEndToEndTest, ComponentLibraryInitialisationsBalance) {
+  ScriptedServer server({}, FixedResponse(MakeResponse(200, "OK", {}, "<meta charset=utf-8>")));
+  struct Case {
+    std::string name;
+    WebRequestArgs args;
+    std::int64_t initializations;  // the call's object, plus the charset step when it ran
+  };
+  const Case cases[] = {
+      {"Answered", {.url = Text(server.Url("/")), .timeoutSeconds = 10}, 2},
+      {"UrlRefused", {.url = "not a url"}, 1},
+  };
+  for (const Case& c : cases) {
+    const platform::ComponentLibraryCounts before = platform::ComponentLibraryCountsOnThisThread();
+    WebRequest(c.args);
+    const platform::ComponentLibraryCounts after = platform::ComponentLibraryCountsOnThisThread();
+    EXPECT_EQ(after.initializations - before.initializations, c.initializations) << c.name;
+    EXPECT_EQ(after.Balance(), before.Balance()) << c.name;
+  }
 }
 
 struct PageCase {

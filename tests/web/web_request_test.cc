@@ -258,9 +258,9 @@ const Text k713 = "713 \xB6\xC1\xC8\xA1\xCA\xFD\xBE\xDD\xCA\xA7\xB0\xDC!";
 struct FailureRow {
   const char* failAt;
   int occurrence;
-  Text message;    // what `status` holds afterwards
-  int events;      // ProcessPendingEvents calls
-  int handles;     // handles opened before the failure
+  Text message;  // what `status` holds afterwards
+  int events;    // ProcessPendingEvents calls
+  int handles;   // handles opened before the failure
   bool credentials;
   bool proxyCredentials;
   bool refuseRedirects;
@@ -414,8 +414,16 @@ TEST(WebRequestTest, UrlTheServiceRefusesEndsBeforeAnySession) {
 
 TEST(WebRequestTest, VerbTable) {
   const std::pair<std::int32_t, const char*> rows[] = {
-      {0, "GET"},     {1, "POST"},   {2, "HEAD"},  {3, "PUT"}, {4, "OPTIONS"},
-      {5, "DELETE"},  {6, "TRACE"},  {7, "CONNECT"}, {8, "GET"}, {-1, "GET"},
+      {0, "GET"},
+      {1, "POST"},
+      {2, "HEAD"},
+      {3, "PUT"},
+      {4, "OPTIONS"},
+      {5, "DELETE"},
+      {6, "TRACE"},
+      {7, "CONNECT"},
+      {8, "GET"},
+      {-1, "GET"},
       {std::numeric_limits<std::int32_t>::min(), "GET"}};
   for (const auto& [method, verb] : rows) {
     ScriptedService service;
@@ -443,8 +451,8 @@ TEST(WebRequestTest, TimeoutsInMilliseconds) {
     ScriptedService service;
     Outputs out;
     Call(service, {.url = "http://127.0.0.1/", .timeoutSeconds = seconds}, out);
-    EXPECT_THAT(service.timeouts, ElementsAre(milliseconds, milliseconds, milliseconds,
-                                              milliseconds))
+    EXPECT_THAT(service.timeouts,
+                ElementsAre(milliseconds, milliseconds, milliseconds, milliseconds))
         << seconds;
   }
 }
@@ -490,12 +498,12 @@ TEST(WebRequestTest, CredentialsOnlyWhenBothHalvesAreGiven) {
     ScriptedService service;
     Outputs out;
     Call(service,
-        {.url = "http://127.0.0.1/",
-         .userName = row.user,
-         .password = row.password,
-         .proxyUserName = row.proxyUser,
-         .proxyPassword = row.proxyPassword},
-        out);
+         {.url = "http://127.0.0.1/",
+          .userName = row.user,
+          .password = row.password,
+          .proxyUserName = row.proxyUser,
+          .proxyPassword = row.proxyPassword},
+         out);
     EXPECT_EQ(service.credentials, row.expected)
         << row.user << "/" << row.password << " " << row.proxyUser << "/" << row.proxyPassword;
   }
@@ -557,9 +565,11 @@ TEST(WebRequestTest, BodyBytesWinOverBodyText) {
     ScriptedService service;
     Outputs out;
     Call(service,
-        {.url = "http://127.0.0.1/", .method = 1, .body = row.body,
-         .bodyBytes = ByteBuffer(row.bodyBytes)},
-        out);
+         {.url = "http://127.0.0.1/",
+          .method = 1,
+          .body = row.body,
+          .bodyBytes = ByteBuffer(row.bodyBytes)},
+         out);
     EXPECT_EQ(service.bodyAddressNull, row.addressNull);
     EXPECT_EQ(service.body, row.sent);
     EXPECT_EQ(service.bodyLength, row.sent.size());
@@ -575,9 +585,8 @@ TEST(WebRequestTest, CallOrder) {
               ElementsAreArray({"CheckPlatform", "CrackUrl", "Open", "SetTimeouts", "Connect",
                                 "OpenRequest", "SetCredentials", "SetOption", "SetOption",
                                 "AddRequestHeaders", "SendRequest", "ReceiveResponse",
-                                "QueryDataAvailable", "ReadData", "QueryDataAvailable",
-                                "ReadData", "QueryDataAvailable", "QueryHeaders(size)",
-                                "QueryHeaders"}));
+                                "QueryDataAvailable", "ReadData", "QueryDataAvailable", "ReadData",
+                                "QueryDataAvailable", "QueryHeaders(size)", "QueryHeaders"}));
 }
 
 }  // namespace

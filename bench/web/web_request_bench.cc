@@ -1,0 +1,203 @@
+// WebRequest against plain libcurl, side by side in one run, on a local server:
+//   (a) 2,000 sequential GETs of a small page, each a full WebRequest call,
+//       next to the same GETs on a fresh curl easy handle each;
+//   (b) one 512 MiB body through WebRequest (in a child process, so that its
+//       peak memory can be read) next to `curl -o /dev/null`.
+//
+//   build/bench/web/web_request_bench
+//
+// Compare items_per_second of the two (a) rows and bytes_per_second of the two
+// (b) rows; the WebRequest (b) row also reports its peak resident memory as a
+// multiple of the body (peak_per_body).
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "text/text.h"
+#include "web/web_request.h"
+
+extern char** environ;
+
+namespace timesync {
+namespace {
+
+constexpr int kSmallRequests = 2000;
+constexpr std::int64_t kLargeBody = std::int64_t{512} << 20;
+
+// A one-thread HTTP server on 127.0.0.1: reads each request head and answers
+// with a fixed head and `bodyBytes` bytes, then closes. Stops in its destructor.
+class LocalServer {
+ public:
+  explicit LocalServer(std::int64_t bodyBytes) : bodyBytes_(bodyBytes) {
+    listen_ = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    listen(listen_, 64);
+    socklen_t length = sizeof(address);
+    getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~LocalServer() {
+    stop_ = true;
+    thread_.join();
+    close(listen_);
+  }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/page"; }
+
+ private:
+  void Serve() {
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                             std::to_string(bodyBytes_) + "\r\n\r\n";
+    const std::string block(std::min<std::int64_t>(bodyBytes_, 1 << 20), 'x');
+    while (!stop_) {
+      pollfd ready{listen_, POLLIN, 0};
+      if (poll(&ready, 1, 100) <= 0) continue;
+      const int client = accept(listen_, nullptr, nullptr);
+      if (client < 0) continue;
+      std::string request;
+      char buffer[4096];
+      for (int reads = 0; reads < 64 && request.find("\r\n\r\n") == std::string::npos; ++reads) {
+        pollfd in{client, POLLIN, 0};
+        if (poll(&in, 1, 5000) <= 0) break;
+        const ssize_t n = read(client, buffer, sizeof(buffer));
+        if (n <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(n));
+      }
+      bool ok = WriteAll(client, head.data(), head.size());
+      for (std::int64_t left = bodyBytes_; ok && left > 0;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left, block.size()));
+        ok = WriteAll(client, block.data(), n);
+        left -= static_cast<std::int64_t>(n);
+      }
+      shutdown(client, SHUT_WR);
+      pollfd drain{client, POLLIN, 0};
+      if (poll(&drain, 1, 1000) > 0) (void)read(client, buffer, sizeof(buffer));
+      close(client);
+    }
+  }
+  static bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t n = write(fd, data, size);
+      if (n <= 0) return false;
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  std::int64_t bodyBytes_;
+  int listen_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+const std::string kSmallPage = "<html><head><title>t</title></head><body>small page</body></html>";
+
+void BM_WebRequestSmallGets(benchmark::State& state) {
+  LocalServer server(static_cast<std::int64_t>(kSmallPage.size()));
+  const Text url(server.Url());
+  for (auto _ : state) {
+    Text status;
+    const Text page = WebRequest({.url = url, .status = &status});
+    if (status != "200 OK") state.SkipWithError("request failed");
+    benchmark::DoNotOptimize(page);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_WebRequestSmallGets)
+    ->Iterations(kSmallRequests)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+std::size_t Discard(char*, std::size_t size, std::size_t count, void*) { return size * count; }
+
+void BM_CurlSmallGets(benchmark::State& state) {
+  LocalServer server(static_cast<std::int64_t>(kSmallPage.size()));
+  const std::string url = server.Url();
+  for (auto _ : state) {
+    CURL* easy = curl_easy_init();
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Discard);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    if (curl_easy_perform(easy) != CURLE_OK) state.SkipWithError("request failed");
+    curl_easy_cleanup(easy);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_CurlSmallGets)
+    ->Iterations(kSmallRequests)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+// Runs `child` in a forked process; its peak resident memory in bytes, or -1.
+template <typename Child>
+std::int64_t RunInChild(Child child) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(child() ? 0 : 1);
+  int status = 0;
+  rusage usage{};
+  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    return -1;
+  }
+  return static_cast<std::int64_t>(usage.ru_maxrss) * 1024;
+}
+
+void BM_WebRequestLargeBody(benchmark::State& state) {
+  LocalServer server(kLargeBody);
+  const Text url(server.Url());
+  std::int64_t peak = 0;
+  for (auto _ : state) {
+    const std::int64_t childPeak = RunInChild([&url] {
+      ByteBuffer bytes;
+      Text status;
+      const Text page = WebRequest({.url = url, .status = &status, .responseBytes = &bytes});
+      return status == "200 OK" && bytes.size() == kLargeBody;
+    });
+    if (childPeak < 0) state.SkipWithError("request failed");
+    peak = std::max(peak, childPeak);
+  }
+  state.SetBytesProcessed(state.iterations() * kLargeBody);
+  state.counters["peak_per_body"] = static_cast<double>(peak) / static_cast<double>(kLargeBody);
+}
+BENCHMARK(BM_WebRequestLargeBody)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_CurlToolLargeBody(benchmark::State& state) {
+  LocalServer server(kLargeBody);
+  const std::string url = server.Url();
+  for (auto _ : state) {
+    const char* argv[] = {"curl", "-s", "--noproxy", "*", "-o", "/dev/null", url.c_str(), nullptr};
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "curl", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+      state.SkipWithError("curl not found");
+      break;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("curl failed");
+  }
+  state.SetBytesProcessed(state.iterations() * kLargeBody);
+}
+BENCHMARK(BM_CurlToolLargeBody)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace timesync
