@@ -27,7 +27,8 @@ ParsedDate ParseHttpDate(const Text& httpDate) {
 
 std::string_view TrimBlanks(std::string_view text) {
   const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
+  if (first == std::string_view::npos)
+    return text.substr(text.size());  // empty, but still pointing into `text`
   const std::size_t last = text.find_last_not_of(" \t");
   return text.substr(first, last - first + 1);
 }

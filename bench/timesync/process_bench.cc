@@ -1,0 +1,201 @@
+// One whole timesync run next to `curl -sI -k` of the same URL.
+//
+// The program's server URL is fixed, so the benchmark first moves itself into
+// a private network and mount namespace (root only): loopback up, a hosts
+// file mapping www.baidu.com to 127.0.0.1 bind-mounted over /etc/hosts, and
+// test_http_server answering on 127.0.0.1:443. It gives up CAP_SYS_TIME
+// before starting any child, and timesync runs with the clock shim preloaded,
+// so the real clock is never set. Compare the two lines of one run:
+//
+//   sudo build/release/bench/timesync/timesync_process_bench
+//
+// The "failed" counter counts runs that did not get the time (timesync) or
+// ended with an error (curl); BENCH_SHOW_ERRORS=1 lets their messages through.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kReply =
+    "HTTP/1.1 200 OK\r\nDate: Tue, 13 Jul 2021 20:30:15 GMT\r\nContent-Length: 0\r\n"
+    "Connection: close\r\n\r\n";
+
+bool DropClockRight() {
+  if (prctl(PR_CAPBSET_DROP, CAP_SYS_TIME, 0, 0, 0) != 0) return false;
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  const unsigned bit = 1u << (CAP_SYS_TIME % 32);
+  data[CAP_SYS_TIME / 32].effective &= ~bit;
+  data[CAP_SYS_TIME / 32].permitted &= ~bit;
+  data[CAP_SYS_TIME / 32].inheritable &= ~bit;
+  return syscall(SYS_capset, &header, data) == 0;
+}
+
+// Runs `argv` with stdout and stderr on /dev/null and waits for it (at most
+// 30 s). Returns its exit status, or -1.
+int RunQuietly(const std::vector<std::string>& argv, const std::vector<std::string>& env = {}) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    if (std::getenv("BENCH_SHOW_ERRORS") == nullptr) dup2(null, STDERR_FILENO);
+    for (const std::string& assignment : env) putenv(const_cast<char*>(assignment.c_str()));
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  if (child < 0) return -1;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The private namespaces, made once for the whole run.
+struct LocalNetwork {
+  fs::path work;
+  std::string error;
+
+  LocalNetwork() {
+    if (geteuid() != 0) {
+      error = "needs root for the network and mount namespace";
+      return;
+    }
+    char pattern[] = "/tmp/timesync-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+      error = "mkdtemp failed";
+      return;
+    }
+    work = pattern;
+    std::ofstream(work / "reply.http", std::ios::binary) << kReply;
+    std::ofstream(work / "hosts") << "127.0.0.1 localhost www.baidu.com\n";
+    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount((work / "hosts").c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0) {
+      error = "could not make the private network and mount namespace";
+      return;
+    }
+    if (RunQuietly({"ip", "link", "set", "lo", "up"}) != 0) {
+      error = "could not bring loopback up";
+      return;
+    }
+    if (!DropClockRight()) error = "could not drop CAP_SYS_TIME";
+  }
+
+  ~LocalNetwork() {
+    if (!work.empty()) fs::remove_all(work);
+  }
+};
+
+LocalNetwork& Network() {
+  static LocalNetwork network;
+  return network;
+}
+
+// test_http_server on 127.0.0.1:443 for one benchmark (it serves a bounded
+// number of connections in its life, so each benchmark starts its own).
+struct LocalServer {
+  pid_t server = -1;
+  std::string error;
+
+  LocalServer() {
+    error = Network().error;
+    if (!error.empty()) return;
+    const fs::path portFile = Network().work / "port";
+    fs::remove(portFile);
+    server = fork();
+    if (server == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, STDOUT_FILENO);
+      execl(TEST_HTTP_SERVER_PATH, TEST_HTTP_SERVER_PATH, "--response",
+            (Network().work / "reply.http").c_str(), "--address", "127.0.0.1", "--port", "443",
+            "--tls", "--port-file", portFile.c_str(), "--max-seconds", "600",
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 200 && !fs::exists(portFile); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    if (!fs::exists(portFile)) error = "test_http_server did not start";
+  }
+
+  ~LocalServer() {
+    if (server > 0) {
+      kill(server, SIGTERM);
+      waitpid(server, nullptr, 0);
+    }
+  }
+  LocalServer(const LocalServer&) = delete;
+  LocalServer& operator=(const LocalServer&) = delete;
+};
+
+constexpr int kRuns = 120;  // below the server's connection limit
+
+void BM_TimesyncRun(benchmark::State& state) {
+  const LocalServer server;
+  if (!server.error.empty()) {
+    state.SkipWithError(server.error.c_str());
+    return;
+  }
+  // timesync exits 0 whatever happened: a run failed when it set no clock.
+  const fs::path record = Network().work / "clock";
+  fs::remove(record);
+  const std::vector<std::string> env = {"LD_PRELOAD=" CLOCK_SHIM_PATH, "TIMESYNC_SHIM_RESULT=ok",
+                                        "TIMESYNC_SHIM_RECORD=" + record.string(), "TZ=CST-8"};
+  std::int64_t runs = 0;
+  for (auto _ : state) {
+    RunQuietly({TIMESYNC_PROGRAM_PATH}, env);
+    ++runs;
+  }
+  std::ifstream calls(record);
+  std::int64_t clockSet = 0;
+  for (std::string line; std::getline(calls, line);) ++clockSet;
+  state.counters["failed"] = static_cast<double>(runs - clockSet);
+}
+BENCHMARK(BM_TimesyncRun)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(kRuns);
+
+void BM_CurlHead(benchmark::State& state) {
+  const LocalServer server;
+  if (!server.error.empty()) {
+    state.SkipWithError(server.error.c_str());
+    return;
+  }
+  int failed = 0;
+  for (auto _ : state) {
+    if (RunQuietly({"curl", "-sSI", "-k", "https://www.baidu.com/"}) != 0) ++failed;
+  }
+  state.counters["failed"] = failed;
+}
+BENCHMARK(BM_CurlHead)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(kRuns);
+
+}  // namespace
