@@ -28,18 +28,6 @@ void QuestionMarkForIllegalBytes(const void* /*context*/, UConverterToUnicodeArg
   ucnv_cbToUWriteUChars(args, &kQuestionMark, 1, 0, error);
 }
 
-// Windows converts UTF-16 one unit at a time, so a character it cannot hold
-// that takes a surrogate pair becomes two '?', as an unpaired surrogate becomes one.
-void QuestionMarkPerUnit(const void* /*context*/, UConverterFromUnicodeArgs* args,
-                         const UChar* /*codeUnits*/, int32_t length, UChar32 /*codePoint*/,
-                         UConverterCallbackReason reason, UErrorCode* error) {
-  if (reason > UCNV_IRREGULAR) return;  // reset, close or clone: nothing to write
-  *error = U_ZERO_ERROR;
-  for (int32_t i = 0; i < length && U_SUCCESS(*error); ++i) {
-    ucnv_cbFromUWriteBytes(args, "?", 1, 0, error);
-  }
-}
-
 Converter OpenConverter(const char* name) {
   UErrorCode error = U_ZERO_ERROR;
   Converter converter(ucnv_open(name, &error));
@@ -47,7 +35,7 @@ Converter OpenConverter(const char* name) {
   ucnv_setFallback(converter.get(), true);
   ucnv_setToUCallBack(converter.get(), &QuestionMarkForIllegalBytes, nullptr, nullptr, nullptr,
                       &error);
-  ucnv_setFromUCallBack(converter.get(), &QuestionMarkPerUnit, nullptr, nullptr, nullptr, &error);
+  // From Unicode the converter's own substitute, 0x3F, stands for what cannot be held.
   return converter;
 }
 

@@ -61,10 +61,12 @@ TEST(Cp936Decode, FirstByteBeforeAnImpossibleSecondByte) {
 TEST(Cp936Encode, BestFitOrQuestionMark) {
   EXPECT_EQ(Utf16ToCp936(u"\u4E2D\u6587"), "\xD6\xD0\xCE\xC4");
   EXPECT_EQ(Utf16ToCp936(u"\u20AC"), "\x80");
-  EXPECT_EQ(Utf16ToCp936(u"\u00A6"), "|");       // best fit, as Windows does by default
-  EXPECT_EQ(Utf16ToCp936(u"\u0E01"), "?");       // Thai: not in the code page
-  EXPECT_EQ(Utf16ToCp936(u"x\xD800y"), "x?y");   // an unpaired surrogate
-  EXPECT_EQ(Utf16ToCp936(u"\U0001F600"), "??");  // one '?' per unit of the pair
+  EXPECT_EQ(Utf16ToCp936(u"\u00A6"), "|");      // best fit, as Windows does by default
+  EXPECT_EQ(Utf16ToCp936(u"\u0E01"), "?");      // Thai: not in the code page
+  EXPECT_EQ(Utf16ToCp936(u"x\xD800y"), "x?y");  // an unpaired surrogate
+  // A pair outside the code page: one '?' here, one per unit ("??") under Wine.
+  const std::string emoji = Utf16ToCp936(u"\U0001F600");
+  EXPECT_TRUE(emoji == "?" || emoji == "??") << emoji;
 }
 
 TEST(Cp936RoundTrip, Utf8AndUtf16) {
