@@ -329,6 +329,38 @@ TEST(HttpServiceTest, BodyIsHandedOverAsItArrives) {
   http->WinHttpCloseHandle(session);
 }
 
+// The receive time-out bounds the waits for data, not the time the caller
+// takes between reads.
+TEST(HttpServiceTest, SlowReaderKeepsItsBody) {
+  constexpr std::size_t kBody = 4 << 20;
+  ScriptedServer server({}, FixedResponse(MakeResponse(200, "OK", {}, std::string(kBody, 'z'))));
+  const auto http = platform::NewHttpService();
+  const auto session = http->WinHttpOpen(nullptr, 1, u"", nullptr, 0);
+  ASSERT_TRUE(http->WinHttpSetTimeouts(session, 500, 500, 500, 500));
+  const auto connection =
+      http->WinHttpConnect(session, u"127.0.0.1", static_cast<std::uint16_t>(server.port()), 0);
+  const auto request =
+      http->WinHttpOpenRequest(connection, u"GET", u"/", nullptr, nullptr, nullptr, 0);
+  ASSERT_TRUE(http->WinHttpSendRequest(request, nullptr, 0, nullptr, 0, 0, 0));
+  ASSERT_TRUE(http->WinHttpReceiveResponse(request, nullptr));
+  std::size_t total = 0;
+  std::string buffer;
+  for (int i = 0; i < 100000; ++i) {
+    std::uint32_t available = 0;
+    ASSERT_TRUE(http->WinHttpQueryDataAvailable(request, &available));
+    if (available == 0) break;
+    buffer.resize(available);
+    std::uint32_t read = 0;
+    ASSERT_TRUE(http->WinHttpReadData(request, buffer.data(), available, &read));
+    total += read;
+    if (i == 0) usleep(1200 * 1000);  // longer than every time-out
+  }
+  EXPECT_EQ(total, kBody);
+  http->WinHttpCloseHandle(request);
+  http->WinHttpCloseHandle(connection);
+  http->WinHttpCloseHandle(session);
+}
+
 // ---- Redirects ---------------------------------------------------------------
 
 TEST(HttpServiceTest, RedirectsFollowTheMethodRules) {
@@ -737,6 +769,11 @@ TEST(HttpServiceTest, ProxyWithBasicCredentials) {
   EXPECT_EQ(Fetch({.url = Text(plain.Url("/")), .proxy = Text(proxy.Address())}).status,
             "407 Proxy Authentication Required");
   EXPECT_EQ(plain.Requests().size(), 1u);
+  // The same for a tunnel the proxy refuses to open.
+  const Reply refused = Fetch({.url = Text(secure.Url("/")), .proxy = Text(proxy.Address())});
+  EXPECT_EQ(refused.status, "407 Proxy Authentication Required");
+  EXPECT_THAT(refused.headers.bytes(), StartsWith("HTTP/1.0 407 ")) << refused.headers.bytes();
+  EXPECT_EQ(secure.Requests().size(), 1u);
 }
 
 }  // namespace
