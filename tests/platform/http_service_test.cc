@@ -22,6 +22,12 @@
 #include "web/web_request.h"
 
 namespace timesync {
+
+// Failure messages show a text's bytes.
+void PrintTo(const Text& text, std::ostream* out) {
+  *out << ::testing::PrintToString(text.bytes());
+}
+
 namespace {
 
 using testing::BasicAuthorization;
@@ -520,7 +526,8 @@ TEST(HttpServiceTest, BrokenConnectionsAtEachStage) {
     std::string bytes;
   };
   const Row rows[] = {
-      {"reset before reading", [](Connection& c) { c.Reset(); }, k712, ""},
+      // The reset may reach the client before or after its request is out.
+      {"reset before reading", [](Connection& c) { c.Reset(); }, "711 or 712", ""},
       {"reset after the request",
        [](Connection& c) {
          if (c.ReadRequest()) c.Reset();
@@ -575,7 +582,11 @@ TEST(HttpServiceTest, BrokenConnectionsAtEachStage) {
     SCOPED_TRACE(row.name);
     ScriptedServer server({}, row.handler);
     const Reply reply = Get(server.Url("/"), 3);
-    EXPECT_EQ(reply.status, row.status);
+    if (row.status == "711 or 712") {
+      EXPECT_THAT(reply.status.bytes(), ::testing::AnyOf(k711.bytes(), k712.bytes()));
+    } else {
+      EXPECT_EQ(reply.status.bytes(), row.status.bytes());
+    }
     EXPECT_EQ(reply.bytes.bytes(), row.bytes);
     EXPECT_LT(reply.seconds, 3);
   }
