@@ -2,13 +2,13 @@
 // from Windows itself. Opened by that exact name: ICU's alias "GB2312" names a
 // narrower EUC-CN table. Fallbacks are on, as Windows' best fit is; bytes that
 // form no character decode to '?', where ICU would give U+FFFD.
-#include "platform/codepage.h"
-
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 #include <unicode/ucnv_err.h>
 
 #include <memory>
+
+#include "platform/codepage.h"
 
 namespace timesync {
 namespace platform {
@@ -39,23 +39,30 @@ Converter OpenConverter(const char* name) {
   return converter;
 }
 
+// Both directions stream through a fixed buffer with pointer ranges, so no
+// length ever passes through ICU's 32-bit counts: a text of 2 GiB or more
+// converts whole instead of being cut or read past its end.
+constexpr std::size_t kBufferUnits = 4096;
+
 std::u16string ToUtf16(const char* converterName, std::string_view bytes) {
   if (bytes.empty()) return {};
   Converter converter = OpenConverter(converterName);
   if (!converter) return {};
-  // Every byte gives at most one UTF-16 unit in these converters, two for UTF-8 4-byte forms.
-  std::u16string out(bytes.size() + 1, u'\0');
-  UErrorCode error = U_ZERO_ERROR;
-  const int32_t n = ucnv_toUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),
-                                  bytes.data(), static_cast<int32_t>(bytes.size()), &error);
-  if (error == U_BUFFER_OVERFLOW_ERROR) {
-    out.assign(static_cast<std::size_t>(n) + 1, u'\0');
+  std::u16string out;
+  out.reserve(bytes.size());  // one UTF-16 unit per byte at most, but for UTF-8 4-byte forms
+  const char* source = bytes.data();
+  const char* const sourceLimit = bytes.data() + bytes.size();
+  UChar buffer[kBufferUnits];
+  UErrorCode error = U_BUFFER_OVERFLOW_ERROR;
+  while (error == U_BUFFER_OVERFLOW_ERROR) {
     error = U_ZERO_ERROR;
-    ucnv_toUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()), bytes.data(),
-                  static_cast<int32_t>(bytes.size()), &error);
+    UChar* target = buffer;
+    ucnv_toUnicode(converter.get(), &target, buffer + kBufferUnits, &source, sourceLimit, nullptr,
+                   /*flush=*/true, &error);
+    out.append(reinterpret_cast<const char16_t*>(buffer),
+               static_cast<std::size_t>(target - buffer));
   }
   if (U_FAILURE(error)) return {};
-  out.resize(static_cast<std::size_t>(n));
   return out;
 }
 
@@ -63,13 +70,20 @@ std::string FromUtf16(const char* converterName, std::u16string_view characters)
   if (characters.empty()) return {};
   Converter converter = OpenConverter(converterName);
   if (!converter) return {};
-  std::string out(characters.size() * 4 + 1, '\0');
-  UErrorCode error = U_ZERO_ERROR;
-  const int32_t n =
-      ucnv_fromUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),
-                      characters.data(), static_cast<int32_t>(characters.size()), &error);
+  std::string out;
+  out.reserve(characters.size() * 2);
+  const UChar* source = reinterpret_cast<const UChar*>(characters.data());
+  const UChar* const sourceLimit = source + characters.size();
+  char buffer[kBufferUnits];
+  UErrorCode error = U_BUFFER_OVERFLOW_ERROR;
+  while (error == U_BUFFER_OVERFLOW_ERROR) {
+    error = U_ZERO_ERROR;
+    char* target = buffer;
+    ucnv_fromUnicode(converter.get(), &target, buffer + kBufferUnits, &source, sourceLimit, nullptr,
+                     /*flush=*/true, &error);
+    out.append(buffer, static_cast<std::size_t>(target - buffer));
+  }
   if (U_FAILURE(error)) return {};
-  out.resize(static_cast<std::size_t>(n));
   return out;
 }
 
@@ -82,12 +96,8 @@ std::string Utf16ToCp936(std::u16string_view characters) {
   return FromUtf16(kCodePage936, characters);
 }
 
-std::string Utf8ToCp936(std::string_view utf8) {
-  return Utf16ToCp936(ToUtf16("UTF-8", utf8));
-}
-std::string Cp936ToUtf8(std::string_view bytes) {
-  return FromUtf16("UTF-8", Cp936ToUtf16(bytes));
-}
+std::string Utf8ToCp936(std::string_view utf8) { return Utf16ToCp936(ToUtf16("UTF-8", utf8)); }
+std::string Cp936ToUtf8(std::string_view bytes) { return FromUtf16("UTF-8", Cp936ToUtf16(bytes)); }
 
 }  // namespace platform
 

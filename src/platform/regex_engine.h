@@ -55,7 +55,8 @@
 //   - Back-references compare case-insensitively in ASCII only.
 //   - A search that exceeds the match limit, the depth limit or the time
 //     limit of one run fails: Execute returns no collection and Replace no
-//     text, where the script engine would keep on searching.
+//     text, where the script engine would keep on searching. So does a
+//     subject of 4 Gi code units or more.
 //
 // Matching: with Global every match is found, left to right; after an empty
 // match the search goes on one code unit further. Without Global at most the
@@ -95,9 +96,9 @@ class RegexSubMatches {
 
  private:
   friend class RegexMatch;
-  RegexSubMatches(SharedWideText subject, std::vector<std::size_t> spans);
+  RegexSubMatches(SharedWideText subject, std::vector<std::uint32_t> spans);
   SharedWideText subject_;
-  std::vector<std::size_t> spans_;  // start, end per group; kUnset when unset
+  std::vector<std::uint32_t> spans_;  // start, end per group; kUnset when unset
 };
 
 // One match.
@@ -110,16 +111,16 @@ class RegexMatch {
 
  private:
   friend class RegexMatchCollection;
-  RegexMatch(SharedWideText subject, std::vector<std::size_t> spans);
+  RegexMatch(SharedWideText subject, std::vector<std::uint32_t> spans);
   SharedWideText subject_;
-  std::vector<std::size_t> spans_;  // start, end of the match, then of each group
+  std::vector<std::uint32_t> spans_;  // start, end of the match, then of each group
 };
 
 // The matches of one Execute; present also when nothing matched.
 class RegexMatchCollection {
  public:
   RegexMatchCollection(SharedWideText subject, std::size_t groupCount,
-                       std::vector<std::size_t> spans);
+                       std::vector<std::uint32_t> spans);
   std::int64_t Count() const;
   // Match `index` (0-based); no value for an index out of range.
   std::optional<RegexMatch> Item(std::int64_t index) const;
@@ -127,8 +128,12 @@ class RegexMatchCollection {
  private:
   SharedWideText subject_;
   std::size_t groupCount_;
-  std::vector<std::size_t> spans_;  // (groupCount_ + 1) start/end pairs per match
+  std::vector<std::uint32_t> spans_;  // (groupCount_ + 1) start/end pairs per match
 };
+
+namespace regex_internal {
+struct CompiledPattern;  // the PCRE2 code and its match context
+}  // namespace regex_internal
 
 // Bounds on the work of one Execute or Replace.
 struct RegexLimits {
@@ -140,8 +145,10 @@ struct RegexLimits {
   std::uint32_t heapLimitKiB = 256 * 1024;
   // Largest stack for JIT-compiled matching.
   std::size_t jitStackBytes = 8 * 1024 * 1024;
-  // The whole run (all the searches of a global match) gives up after this.
-  std::chrono::milliseconds runTimeLimit{5000};
+  // The whole run (all the searches of a global match) gives up after this
+  // time plus runTimePerCodeUnit for each code unit of the subject.
+  std::chrono::milliseconds runTimeLimit{1000};
+  std::chrono::nanoseconds runTimePerCodeUnit{250};
 };
 
 // The engine object. Properties start as Pattern "", IgnoreCase, Multiline and
@@ -176,16 +183,16 @@ class RegexEngine {
                                         std::u16string_view replacement);
 
  private:
-  struct Compiled;
-  const Compiled* Compile();
+  const regex_internal::CompiledPattern* Compile();
 
   RegexLimits limits_;
   bool ignoreCase_ = false;
   bool multiline_ = false;
   bool global_ = false;
   std::u16string pattern_;
-  std::unique_ptr<Compiled> compiled_;  // empty until compiled, and after a change
-  bool refused_ = false;                // the current pattern and switches do not compile
+  std::unique_ptr<regex_internal::CompiledPattern>
+      compiled_;          // empty until compiled, and after a change
+  bool refused_ = false;  // the current pattern and switches do not compile
 };
 
 namespace regex_internal {

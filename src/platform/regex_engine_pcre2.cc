@@ -15,7 +15,9 @@
 namespace timesync::platform {
 namespace {
 
-constexpr std::size_t kUnset = PCRE2_UNSET;
+// Offsets are kept in 32 bits (subjects are shorter than 4 Gi code units);
+// this one marks a group that took no part.
+constexpr std::uint32_t kUnset = 0xFFFFFFFF;
 
 // ---- Character helpers ----------------------------------------------------------
 
@@ -537,45 +539,63 @@ struct MatchDataFree {
 
 }  // namespace
 
-struct RegexEngine::Compiled {
+struct regex_internal::CompiledPattern {
   std::unique_ptr<pcre2_code, CodeFree> code;
   std::unique_ptr<pcre2_match_context, MatchContextFree> context;
   std::unique_ptr<pcre2_jit_stack, JitStackFree> jitStack;
   std::size_t groupCount = 0;
+  bool jit = false;  // compiled for the JIT, with its stack in `context`
 };
 
 namespace {
 
+// Searches between two looks at the clock: a search is bounded by the match
+// limit, so the run's time limit is overshot by at most this many of them.
+constexpr unsigned kSearchesPerClockCheck = 64;
+
 // The start/end pairs of every match (or the first), (groupCount + 1) pairs
 // each; no value when a search fails.
-std::optional<std::vector<std::size_t>> FindMatches(const pcre2_code* code,
-                                                    pcre2_match_context* context,
-                                                    std::size_t groupCount,
-                                                    std::u16string_view subject, bool global,
-                                                    std::chrono::milliseconds runTimeLimit) {
+std::optional<std::vector<std::uint32_t>> FindMatches(
+    const regex_internal::CompiledPattern& compiled, std::u16string_view subject, bool global,
+    const RegexLimits& limits) {
   const std::unique_ptr<pcre2_match_data, MatchDataFree> matchData(
-      pcre2_match_data_create_from_pattern(code, nullptr));
+      pcre2_match_data_create_from_pattern(compiled.code.get(), nullptr));
   if (!matchData) return std::nullopt;
   static constexpr char16_t kEmpty[] = u"";
   const auto* units = reinterpret_cast<PCRE2_SPTR>(subject.empty() ? kEmpty : subject.data());
-  const std::size_t pairs = groupCount + 1;
-  const auto deadline = std::chrono::steady_clock::now() + runTimeLimit;
-  std::vector<std::size_t> spans;
+  const std::size_t pairs = compiled.groupCount + 1;
+  const auto deadline = std::chrono::steady_clock::now() + limits.runTimeLimit +
+                        limits.runTimePerCodeUnit * subject.size();
+  if (subject.size() >= kUnset) return std::nullopt;
+  std::vector<std::uint32_t> spans;
+  // Room for the matches of a typical run at once; more grows as needed.
+  spans.reserve(std::min<std::size_t>(2 * pairs * (subject.size() / 8 + 1), std::size_t{1} << 22));
   std::size_t start = 0;
+  unsigned searchesSinceClockCheck = 0;
   while (start <= subject.size()) {
-    const int result = pcre2_match(code, units, subject.size(), start, 0, matchData.get(), context);
+    // The JIT entry skips the argument checks, which hold by construction here.
+    const int result = compiled.jit
+                           ? pcre2_jit_match(compiled.code.get(), units, subject.size(), start, 0,
+                                             matchData.get(), compiled.context.get())
+                           : pcre2_match(compiled.code.get(), units, subject.size(), start, 0,
+                                         matchData.get(), compiled.context.get());
     if (result == PCRE2_ERROR_NOMATCH) break;
     if (result <= 0) return std::nullopt;  // a limit was hit or the search failed
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(matchData.get());
-    for (std::size_t i = 0; i < pairs; ++i) {
-      const bool set = i < static_cast<std::size_t>(result) && ovector[2 * i] != PCRE2_UNSET;
-      spans.push_back(set ? ovector[2 * i] : kUnset);
-      spans.push_back(set ? ovector[2 * i + 1] : kUnset);
+    const std::size_t setPairs = std::min(pairs, static_cast<std::size_t>(result));
+    for (std::size_t i = 0; i < 2 * pairs; ++i) {
+      // Pairs from `result` on belong to groups that took no part.
+      spans.push_back(i < 2 * setPairs && ovector[i] != PCRE2_UNSET
+                          ? static_cast<std::uint32_t>(ovector[i])
+                          : kUnset);
     }
     if (!global) break;
     // After an empty match the next search starts one code unit further.
     start = ovector[1] > ovector[0] ? ovector[1] : ovector[0] + 1;
-    if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+    if (++searchesSinceClockCheck == kSearchesPerClockCheck) {
+      searchesSinceClockCheck = 0;
+      if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+    }
   }
   return spans;
 }
@@ -651,7 +671,7 @@ SharedWideText MakeSharedWideText(std::u16string text) {
   return std::make_shared<const std::u16string>(std::move(text));
 }
 
-RegexSubMatches::RegexSubMatches(SharedWideText subject, std::vector<std::size_t> spans)
+RegexSubMatches::RegexSubMatches(SharedWideText subject, std::vector<std::uint32_t> spans)
     : subject_(std::move(subject)), spans_(std::move(spans)) {}
 
 std::int64_t RegexSubMatches::Count() const { return static_cast<std::int64_t>(spans_.size() / 2); }
@@ -662,7 +682,7 @@ std::optional<std::u16string> RegexSubMatches::Item(std::int64_t index) const {
   return SpanText(*subject_, spans_[2 * i], spans_[2 * i + 1]);
 }
 
-RegexMatch::RegexMatch(SharedWideText subject, std::vector<std::size_t> spans)
+RegexMatch::RegexMatch(SharedWideText subject, std::vector<std::uint32_t> spans)
     : subject_(std::move(subject)), spans_(std::move(spans)) {}
 
 std::u16string RegexMatch::Value() const { return SpanText(*subject_, spans_[0], spans_[1]); }
@@ -670,11 +690,11 @@ std::u16string RegexMatch::Value() const { return SpanText(*subject_, spans_[0],
 std::int64_t RegexMatch::FirstIndex() const { return static_cast<std::int64_t>(spans_[0]); }
 
 RegexSubMatches RegexMatch::SubMatches() const {
-  return RegexSubMatches(subject_, std::vector<std::size_t>(spans_.begin() + 2, spans_.end()));
+  return RegexSubMatches(subject_, std::vector<std::uint32_t>(spans_.begin() + 2, spans_.end()));
 }
 
 RegexMatchCollection::RegexMatchCollection(SharedWideText subject, std::size_t groupCount,
-                                           std::vector<std::size_t> spans)
+                                           std::vector<std::uint32_t> spans)
     : subject_(std::move(subject)), groupCount_(groupCount), spans_(std::move(spans)) {}
 
 std::int64_t RegexMatchCollection::Count() const {
@@ -685,7 +705,7 @@ std::optional<RegexMatch> RegexMatchCollection::Item(std::int64_t index) const {
   if (index < 0 || index >= Count()) return std::nullopt;
   const std::size_t width = 2 * (groupCount_ + 1);
   const auto first = spans_.begin() + static_cast<std::ptrdiff_t>(width * index);
-  return RegexMatch(subject_, std::vector<std::size_t>(first, first + width));
+  return RegexMatch(subject_, std::vector<std::uint32_t>(first, first + width));
 }
 
 // ---- The engine ---------------------------------------------------------------------
@@ -717,7 +737,7 @@ void RegexEngine::SetPattern(std::u16string pattern) {
   refused_ = false;
 }
 
-const RegexEngine::Compiled* RegexEngine::Compile() {
+const regex_internal::CompiledPattern* RegexEngine::Compile() {
   if (compiled_) return compiled_.get();
   if (refused_) return nullptr;
   refused_ = true;  // until the steps below succeed
@@ -725,7 +745,7 @@ const RegexEngine::Compiled* RegexEngine::Compile() {
       regex_internal::TranslatePattern(pattern_, ignoreCase_, multiline_);
   if (!translated) return nullptr;
 
-  auto compiled = std::make_unique<Compiled>();
+  auto compiled = std::make_unique<regex_internal::CompiledPattern>();
   const std::uint32_t options = PCRE2_DOLLAR_ENDONLY | PCRE2_MATCH_UNSET_BACKREF | PCRE2_NEVER_UTF |
                                 PCRE2_NEVER_UCP | PCRE2_NEVER_BACKSLASH_C |
                                 (ignoreCase_ ? PCRE2_CASELESS : 0);
@@ -752,6 +772,7 @@ const RegexEngine::Compiled* RegexEngine::Compile() {
     compiled->jitStack.reset(pcre2_jit_stack_create(startSize, limits_.jitStackBytes, nullptr));
     if (compiled->jitStack) {
       pcre2_jit_stack_assign(compiled->context.get(), nullptr, compiled->jitStack.get());
+      compiled->jit = true;
     }
   }
   refused_ = false;
@@ -761,11 +782,10 @@ const RegexEngine::Compiled* RegexEngine::Compile() {
 
 std::shared_ptr<const RegexMatchCollection> RegexEngine::Execute(SharedWideText subject) {
   if (!subject) subject = MakeSharedWideText({});
-  const Compiled* compiled = Compile();
+  const regex_internal::CompiledPattern* compiled = Compile();
   if (compiled == nullptr) return nullptr;
-  std::optional<std::vector<std::size_t>> spans =
-      FindMatches(compiled->code.get(), compiled->context.get(), compiled->groupCount, *subject,
-                  global_, limits_.runTimeLimit);
+  std::optional<std::vector<std::uint32_t>> spans =
+      FindMatches(*compiled, *subject, global_, limits_);
   if (!spans) return nullptr;
   return std::make_shared<const RegexMatchCollection>(std::move(subject), compiled->groupCount,
                                                       std::move(*spans));
@@ -773,11 +793,10 @@ std::shared_ptr<const RegexMatchCollection> RegexEngine::Execute(SharedWideText 
 
 std::optional<std::u16string> RegexEngine::Replace(std::u16string_view subject,
                                                    std::u16string_view replacement) {
-  const Compiled* compiled = Compile();
+  const regex_internal::CompiledPattern* compiled = Compile();
   if (compiled == nullptr) return std::nullopt;
-  const std::optional<std::vector<std::size_t>> spans =
-      FindMatches(compiled->code.get(), compiled->context.get(), compiled->groupCount, subject,
-                  global_, limits_.runTimeLimit);
+  const std::optional<std::vector<std::uint32_t>> spans =
+      FindMatches(*compiled, subject, global_, limits_);
   if (!spans) return std::nullopt;
   const std::vector<ReplacementPart> parts = ParseReplacement(replacement, compiled->groupCount);
   const std::size_t width = 2 * (compiled->groupCount + 1);

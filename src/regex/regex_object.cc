@@ -63,18 +63,22 @@ Text RegexObject::GetPattern() const {
   return ToText(regexEngine->Pattern());
 }
 
-std::u16string RegexObject::SubjectAsWideText() const {
+// The subject as the engine sees it: the stored string, or the integer's
+// digits before the first Execute.
+std::u16string_view RegexObject::SubjectAsWideText(std::u16string& digitsBuffer) const {
   if (const auto* wide = std::get_if<platform::SharedWideText>(&subjectValue)) {
-    return *wide ? **wide : std::u16string();
+    return *wide ? std::u16string_view(**wide) : std::u16string_view();
   }
   const std::string digits = std::to_string(std::get<std::int32_t>(subjectValue));
-  return std::u16string(digits.begin(), digits.end());
+  digitsBuffer.assign(digits.begin(), digits.end());
+  return digitsBuffer;
 }
 
 Text RegexObject::ReplaceMatches(const Text& replacement) const {
   if (!regexEngine) return Text();
-  const std::optional<std::u16string> replaced =
-      regexEngine->Replace(SubjectAsWideText(), platform::Cp936ToUtf16(replacement.view()));
+  std::u16string digitsBuffer;
+  const std::optional<std::u16string> replaced = regexEngine->Replace(
+      SubjectAsWideText(digitsBuffer), platform::Cp936ToUtf16(replacement.view()));
   return replaced ? ToText(*replaced) : Text();
 }
 
@@ -92,7 +96,8 @@ std::optional<platform::RegexMatch> RegexObject::MatchItem(int index) const {
 // engine index; -2 when it is not there.
 int RegexObject::FoundPosition(const Text& found,
                                const std::optional<platform::RegexMatch>& match) const {
-  const Text haystack = ToText(SubjectAsWideText());
+  std::u16string digitsBuffer;
+  const Text haystack = ToText(SubjectAsWideText(digitsBuffer));
   const std::int64_t firstIndex =
       match ? TruncateToInteger(static_cast<double>(match->FirstIndex())) : 0;
   const bool ignoreCase = regexEngine && regexEngine->IgnoreCase();

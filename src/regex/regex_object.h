@@ -52,6 +52,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "platform/regex_engine.h"
@@ -90,7 +91,7 @@ class RegexObject {
 
   std::optional<platform::RegexMatch> MatchItem(int index) const;
   int FoundPosition(const Text& found, const std::optional<platform::RegexMatch>& match) const;
-  std::u16string SubjectAsWideText() const;
+  std::u16string_view SubjectAsWideText(std::u16string& digitsBuffer) const;
 
   std::shared_ptr<platform::RegexEngine> regexEngine;
   std::shared_ptr<const platform::RegexMatchCollection> matchCollection;

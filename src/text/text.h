@@ -166,7 +166,10 @@ int CompareText(const Text& a, const Text& b, bool ignoreCase = false);
 namespace text_internal {
 Text ConcatViews(std::initializer_list<std::string_view> parts);
 inline std::string_view AsView(const Text& text) { return text.view(); }
-inline std::string_view AsView(const char* bytes) { return bytes; }  // up to the first zero
+// Up to the first zero; a null pointer is the empty text, as in Text(const char*).
+inline std::string_view AsView(const char* bytes) {
+  return bytes == nullptr ? std::string_view() : std::string_view(bytes);
+}
 }  // namespace text_internal
 
 // One new text holding all the arguments' bytes in order (texts or literals).

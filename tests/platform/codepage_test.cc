@@ -65,6 +65,24 @@ TEST(Cp936RoundTrip, Utf8AndUtf16) {
             "a?b");  // broken UTF-8
 }
 
+TEST(Cp936RoundTrip, LongTextsConvertWhole) {
+  // Longer than any internal buffer, with a two-byte character across every boundary.
+  std::string gbk;
+  std::u16string wide;
+  for (int i = 0; i < 30000; ++i) {
+    if (i % 3 == 0) {
+      gbk += "\xD6\xD0";
+      wide += u'\u4E2D';
+    } else {
+      gbk += static_cast<char>('a' + i % 26);
+      wide += static_cast<char16_t>(u'a' + i % 26);
+    }
+  }
+  EXPECT_TRUE(Decode(gbk) == wide);
+  EXPECT_TRUE(Utf16ToCp936(wide) == gbk);
+  EXPECT_TRUE(platform::Cp936ToUtf8(gbk).size() == 10000 * 3 + 20000);
+}
+
 TEST(TextToWide, LittleEndianWithOneZeroCharacter) {
   EXPECT_EQ(TextToWide(Text()), ByteBuffer());  // empty text: no buffer, no terminator
   EXPECT_EQ(TextToWide(Text("a")), ByteBuffer(std::string("a\0\0\0", 4)));

@@ -193,6 +193,14 @@ TEST(HttpServiceTest, EmptyHeaderBlockIsAcceptedAsNoHeaders) {
   EXPECT_EQ(server.Requests().size(), 1u);
 }
 
+TEST(HttpServiceTest, Ipv6Loopback) {
+  ScriptedServer server({.address = "::1"}, FixedResponse(MakeResponse(200, "OK", {}, "six")));
+  const std::string url = "http://[::1]:" + std::to_string(server.port()) + "/v6";
+  EXPECT_EQ(Get(url).page, "six");
+  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(server.Requests()[0].Header("Host"), "[::1]:" + std::to_string(server.port()));
+}
+
 TEST(HttpServiceTest, BodiesAreSentAsBytes) {
   ScriptedServer server(
       {}, ServeEach([](const ReceivedRequest&) { return MakeResponse(200, "OK", {}, ""); }));

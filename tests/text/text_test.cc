@@ -29,6 +29,7 @@ TEST(TextValue, ZeroByteEndsEveryTextMadeFromBytes) {
   EXPECT_EQ(BytesToText(ByteBuffer(std::string("\0ab", 3))), Text());
   EXPECT_EQ(Text(static_cast<const char*>(nullptr)), Text());
   EXPECT_EQ(Concat(Text("a"), "", Text(), "b"), Text("ab"));
+  EXPECT_EQ(Concat(Text("a"), static_cast<const char*>(nullptr)), Text("a"));
 }
 
 TEST(TextValue, EqualityIsExactAndOrderIsUnsigned) {

@@ -145,6 +145,39 @@ TEST(WebRequestCliTest, MethodByIndexOrName) {
   }
 }
 
+TEST(WebRequestCliTest, HeaderOptionsAndSwitchesReachTheWire) {
+  ScriptedServer server(
+      {}, ServeEach([](const ReceivedRequest&) { return MakeResponse(200, "OK", {}, ""); }));
+  const std::vector<std::string> headerArguments = {"--extra-headers", "x-lower: 1\r\nX-Block: b",
+                                                    "-H", "X-Line: l"};
+  struct Case {
+    std::vector<std::string> switches;
+    bool userAgent;
+    std::string lowerLine;  // how the caller's "x-lower: 1" arrives
+  };
+  const std::vector<Case> cases = {
+      {{}, true, "X-Lower: 1\r\n"},
+      {{"--no-default-headers"}, false, "X-Lower: 1\r\n"},
+      {{"--no-normalize-headers"}, true, "x-lower: 1\r\n"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(::testing::PrintToString(test.switches));
+    std::vector<std::string> arguments = {server.Url("/")};
+    arguments.insert(arguments.end(), headerArguments.begin(), headerArguments.end());
+    arguments.insert(arguments.end(), test.switches.begin(), test.switches.end());
+    const std::size_t before = server.Requests().size();
+    const Outcome outcome = RunCommand(arguments);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    const std::vector<ReceivedRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), before + 1);
+    const ReceivedRequest& request = requests.back();
+    EXPECT_EQ(request.Header("User-Agent").has_value(), test.userAgent);
+    EXPECT_THAT(request.raw, HasSubstr("\r\n" + test.lowerLine));
+    EXPECT_EQ(request.Header("X-Block"), "b");
+    EXPECT_EQ(request.Header("X-Line"), "l");
+  }
+}
+
 TEST(WebRequestCliTest, BodyFileIsSentAsRawBytesAndWinsOverBody) {
   ScriptedServer server({}, FixedResponse(MakeResponse(200, "OK", {}, "")));
   const ScratchDirectory scratch;
