@@ -109,6 +109,8 @@ bool TinyProxy::Start(const ProxyOptions& options) {
     if (!config) return false;
   }
 
+  std::error_code ignored;
+  std::filesystem::remove(directory / "tinyproxy.log", ignored);  // from an earlier attempt
   const std::string configPath = (directory / "tinyproxy.conf").string();
   const std::string outputPath = (directory / "tinyproxy.out").string();
   posix_spawn_file_actions_t actions;
@@ -132,7 +134,10 @@ bool TinyProxy::Start(const ProxyOptions& options) {
   while (Clock::now() < deadline) {
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == pid) return false;  // it ended: port taken or bad config
-    if (Accepts(port_)) {
+    // The log line shows that tinyproxy itself holds the port, not some other
+    // program that took it after it was chosen.
+    if (ReadWhole(directory / "tinyproxy.log").find("listening on fd") != std::string::npos &&
+        Accepts(port_)) {
       pid_ = pid;
       return true;
     }
