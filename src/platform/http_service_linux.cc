@@ -273,7 +273,7 @@ class Request : public HandleObject {
     if (!done_ || result_ == CURLE_OK) return true;
     // The transfer ended early: a failure to connect or to send fails the send;
     // anything later is the response's to report.
-    return Connected() && result_ != CURLE_SEND_ERROR;
+    return headersComplete_ || (Connected() && result_ != CURLE_SEND_ERROR);
   }
 
   bool Receive() {
@@ -297,7 +297,7 @@ class Request : public HandleObject {
       *available = static_cast<std::uint32_t>(std::min<std::size_t>(unread, 0x7FFFFFFF));
     } else {
       // The end of the body, or a broken transfer that the next read reports.
-      *available = (done_ && result_ != CURLE_OK && !readFailureReported_) ? 1 : 0;
+      *available = (BrokenTransfer() && !readFailureReported_) ? 1 : 0;
     }
     return true;
   }
@@ -307,7 +307,7 @@ class Request : public HandleObject {
     if (!headersComplete_ || failedHeaders_) return false;
     const std::size_t count = std::min<std::size_t>(Unread(), size);
     if (count == 0) {
-      if (done_ && result_ != CURLE_OK) {
+      if (BrokenTransfer()) {
         readFailureReported_ = true;
         return false;
       }
@@ -328,6 +328,9 @@ class Request : public HandleObject {
 
  private:
   std::size_t Unread() const { return body_buffer_.size() - readOffset_; }
+  // The transfer ended in error. A proxy's refusal to open a tunnel ends
+  // curl's transfer too, but for the caller that response is complete.
+  bool BrokenTransfer() const { return done_ && result_ != CURLE_OK && !tunnelRefused_; }
 
   bool Connected() const {
     curl_off_t pretransfer = 0;
@@ -359,6 +362,7 @@ class Request : public HandleObject {
     location_.reset();
     uploaded_ = 0;
     legConnected_ = false;
+    tunnelRefused_ = false;
     legSendsBody_ = sendBody_ && verb_ != "HEAD";
     lastActivity_ = Clock::now();
 
@@ -374,7 +378,8 @@ class Request : public HandleObject {
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     curl_easy_setopt(easy, CURLOPT_HTTP_TRANSFER_DECODING, 1L);
-    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    // The proxy's answer to CONNECT comes to OnHeader first: a refusal is the response.
+    awaitingTunnel_ = secure_ && !proxy->empty();
     curl_easy_setopt(easy, CURLOPT_PROXY, proxy->empty() ? "" : ("http://" + *proxy).c_str());
     if (!proxy->empty() && !proxyUser_.empty()) {
       curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
@@ -454,6 +459,7 @@ class Request : public HandleObject {
   // time-out; an expired one ends the transfer.
   template <typename Enough>
   void Drive(Enough enough) {
+    lastActivity_ = Clock::now();  // each wait has its own time-out
     for (;;) {
       int running = 0;
       curl_multi_perform(multi_.get(), &running);
@@ -598,6 +604,18 @@ class Request : public HandleObject {
     }
     // The empty line: the block is complete.
     const int code = request.statusCode_;
+    if (request.awaitingTunnel_) {
+      request.awaitingTunnel_ = false;
+      if (code >= 200 && code < 300) {  // the tunnel is open: the server's response follows
+        request.pendingHeaders_.clear();
+        return length;
+      }
+      request.tunnelRefused_ = true;
+      request.rawHeaders_ = std::move(request.pendingHeaders_);
+      request.pendingHeaders_.clear();
+      request.headersComplete_ = true;
+      return length;
+    }
     if (code >= 100 && code < 200) {  // an interim response: the real one follows
       request.pendingHeaders_.clear();
       return length;
@@ -689,6 +707,8 @@ class Request : public HandleObject {
   std::string redirectTo_;
   bool legSendsBody_ = false;
   bool legConnected_ = false;
+  bool awaitingTunnel_ = false;
+  bool tunnelRefused_ = false;
   curl_off_t uploaded_ = 0;
   Clock::time_point lastActivity_ = Clock::now();
 

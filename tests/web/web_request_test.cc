@@ -17,6 +17,12 @@
 #include "platform/http_service.h"
 
 namespace timesync {
+
+// Failure messages show a text's bytes.
+void PrintTo(const Text& text, std::ostream* out) {
+  *out << ::testing::PrintToString(text.bytes());
+}
+
 namespace {
 
 using platform::HINTERNET;
