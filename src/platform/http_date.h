@@ -3,7 +3,7 @@
 // Accepts the three HTTP date forms and the lenient variants libcurl reads:
 //
 //   RFC 1123   "Tue, 13 Jul 2021 05:00:00 GMT"
-//   RFC 850    "Tuesday, 13-Jul-21 05:00:00 GMT"   (two-digit years: 70..99 are 19xx)
+//   RFC 850    "Tuesday, 13-Jul-21 05:00:00 GMT"   (two-digit years: 71..99 are 19xx, 00..70 20xx)
 //   asctime    "Tue Jul 13 05:00:00 2021"          (no zone: GMT)
 //
 // A numeric zone ("+0800") is taken into account; the fields are always GMT.

@@ -32,8 +32,9 @@ void PrintNotice(int fd, std::string_view text, std::string_view caption, int ti
 //   NoticeBytes("a", "b", "UTF-8") == "b\na\n"
 std::string NoticeBytes(std::string_view text, std::string_view caption, std::string_view codeset);
 
-// The character set of the user's locale as the environment selects it,
-// "ANSI_X3.4-1968" when the environment names none or an unknown one.
+// The character set of the user's locale as the environment selects it; for
+// a locale that is not installed, the codeset its name gives ("zh_CN.GBK"
+// gives "GBK"); "ANSI_X3.4-1968" when the environment names none.
 std::string LocaleCodeset();
 
 }  // namespace timesync::platform

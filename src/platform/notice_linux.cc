@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 
 #include "platform/codepage.h"
 #include "platform/notice.h"
@@ -74,13 +75,29 @@ class ScopedBrokenPipeGuard {
   bool wasPending_ = false;
 };
 
+// The codeset a locale name spells out ("zh_CN.GBK@euro" gives "GBK"), for a
+// locale that is named but not installed.
+std::string CodesetOfLocaleName() {
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value == nullptr || *value == '\0') continue;
+    const std::string_view name = value;
+    const std::size_t dot = name.find('.');
+    if (dot == std::string_view::npos) return "";
+    const std::string_view codeset = name.substr(dot + 1);
+    return std::string(codeset.substr(0, codeset.find('@')));
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string LocaleCodeset() {
   const LocaleHandle locale;
-  if (locale.get() == nullptr) return "ANSI_X3.4-1968";
-  const char* codeset = nl_langinfo_l(CODESET, locale.get());
-  return codeset != nullptr ? std::string(codeset) : std::string("ANSI_X3.4-1968");
+  const char* codeset = locale.get() != nullptr ? nl_langinfo_l(CODESET, locale.get()) : nullptr;
+  if (codeset != nullptr) return codeset;
+  const std::string named = CodesetOfLocaleName();
+  return named.empty() ? std::string("ANSI_X3.4-1968") : named;
 }
 
 std::string NoticeBytes(std::string_view text, std::string_view caption, std::string_view codeset) {

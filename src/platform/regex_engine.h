@@ -49,9 +49,13 @@
 //   Differences from the script engine that are kept:
 //   - Quantifier bounds above 65535 and groups nested more than 250 deep are
 //     refused.
-//   - A group inside a repeated group keeps its text from an earlier
-//     iteration when a later iteration does not set it (the script engine
-//     clears it).
+//   - A repetition of a group that matches the empty string ends the
+//     repeat there, where the script engine rejects that repetition and tries
+//     the group's other ways; and a group inside a repeated group keeps its
+//     text from an earlier repetition that a later one does not set, where the
+//     script engine clears it. Both show only with group bodies that can
+//     match the empty string or with nested groups: "(?:\d??|\S+)?" takes ""
+//     from "ab" here, "ab" there.
 //   - Back-references compare case-insensitively in ASCII only.
 //   - A search that exceeds the match limit, the depth limit or the time
 //     limit of one run fails: Execute returns no collection and Replace no

@@ -404,9 +404,11 @@ class PatternTranslator {
       return false;
     }
     pos_ += length;
-    out_ += u"\\g{";
+    // In a group of its own: PCRE2 fails "\\1+" while group 1 is unset, but
+    // lets "(?:\\1)+" match the empty string, as the dialect does.
+    out_ += u"(?:\\g{";
     AppendNumber(number);
-    out_ += u'}';
+    out_ += u"})";
     return true;
   }
 

@@ -73,6 +73,7 @@ TEST(RegexEngineTest, ScriptDialect) {
       {uR"((a)\1)", u"aaa", kPlain, u"aa@0"},
       {uR"(\1(a))", u"a", kPlain, u"a@0"},    // forward: matches empty
       {uR"((a)|b\1)", u"b", kPlain, u"b@0"},  // unset: matches empty
+      {uR"((x)|a\1+b\1{2})", u"ab", kPlain, u"ab@0"},
       {uR"(\1)",
        u"\x01"
        u"1",

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 
 #include "platform/clock.h"
@@ -182,6 +183,29 @@ TEST_F(NoticeTest, EncodesForTheLocale) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(NoticeBytes(kText936, kCaption936, c.codeset), *c.expected) << c.codeset;
+  }
+}
+
+TEST_F(NoticeTest, ReadsTheCodesetFromTheEnvironment) {
+  const char* old = std::getenv("LC_ALL");
+  const std::string saved = old != nullptr ? old : "";
+  const struct {
+    const char* locale;
+    const char* codeset;
+  } cases[] = {
+      {"C.UTF-8", "UTF-8"},
+      {"C", "ANSI_X3.4-1968"},
+      {"zz_ZZ.GBK", "GBK"},  // named but not installed: the name tells
+      {"zz_ZZ.GB18030@stroke", "GB18030"},
+  };
+  for (const auto& c : cases) {
+    setenv("LC_ALL", c.locale, 1);
+    EXPECT_EQ(LocaleCodeset(), c.codeset) << c.locale;
+  }
+  if (old != nullptr) {
+    setenv("LC_ALL", saved.c_str(), 1);
+  } else {
+    unsetenv("LC_ALL");
   }
 }
 

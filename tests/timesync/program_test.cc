@@ -45,7 +45,7 @@ if [ -n "$SERVE" ]; then
   [ -s "$WORK/port" ] || { kill "$server"; exit 93; }
 fi
 setpriv --bounding-set -sys_time --inh-caps -sys_time -- \
-  env TZ="$CHILD_TZ" LC_ALL=C.UTF-8 LD_PRELOAD="$SHIM" \
+  env TZ="$CHILD_TZ" LC_ALL="$CHILD_LOCALE" LD_PRELOAD="$SHIM" \
       TIMESYNC_SHIM_RECORD="$WORK/clock" TIMESYNC_SHIM_RESULT="$SHIM_RESULT" \
       ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
       "$PROGRAM" $ARGUMENTS >"$WORK/stdout" 2>"$WORK/stderr"
@@ -80,6 +80,7 @@ struct RunOptions {
   std::string timeZone = "CST-8";
   std::string shimResult = "ok";
   std::string arguments{};
+  std::string locale = "C.UTF-8";
 };
 
 class ProgramTest : public ::testing::Test {
@@ -110,13 +111,10 @@ class ProgramTest : public ::testing::Test {
     ProgramRun run;
     if (options.reply) WriteFile(work_ / "reply.http", *options.reply);
     const std::vector<std::pair<std::string, std::string>> environment = {
-        {"WORK", work_.string()},
-        {"SERVE", options.reply ? "1" : ""},
-        {"SERVER", TEST_HTTP_SERVER_PATH},
-        {"PROGRAM", TIMESYNC_PROGRAM_PATH},
-        {"SHIM", CLOCK_SHIM_PATH},
-        {"CHILD_TZ", options.timeZone},
-        {"SHIM_RESULT", options.shimResult},
+        {"WORK", work_.string()},          {"SERVE", options.reply ? "1" : ""},
+        {"SERVER", TEST_HTTP_SERVER_PATH}, {"PROGRAM", TIMESYNC_PROGRAM_PATH},
+        {"SHIM", CLOCK_SHIM_PATH},         {"CHILD_TZ", options.timeZone},
+        {"CHILD_LOCALE", options.locale},  {"SHIM_RESULT", options.shimResult},
         {"ARGUMENTS", options.arguments},
     };
     const pid_t child = fork();
@@ -249,6 +247,19 @@ TEST_F(ProgramTest, SaysSoWhenTheSystemRefusesTheTime) {
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_EQ(run.out, kFailed + kFailedText + kRefused + "2021-07-14 04:30:15\n");
   EXPECT_EQ(run.clockCalls.size(), 1u);
+}
+
+TEST_F(ProgramTest, WritesCodePage936BytesInAGbkLocale) {
+  const ProgramRun run = RunProgram(
+      {.reply = Reply("Date: Tue, 13 Jul 2021 20:30:15 GMT\r\n"), .locale = "zh_CN.GBK"});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  // 校时完毕 / 时间校正完毕，当前时间：
+  EXPECT_EQ(
+      run.out,
+      "\xD0\xA3\xCA\xB1\xCD\xEA\xB1\xCF\n"
+      "\xCA\xB1\xBC\xE4\xD0\xA3\xD5\xFD\xCD\xEA\xB1\xCF\xA3\xAC\xB5\xB1\xC7\xB0\xCA\xB1\xBC\xE4"
+      "\xA3\xBA"
+      "2021-07-14 04:30:15\n");
 }
 
 TEST_F(ProgramTest, HelpAndVersionTouchNeitherNetworkNorClock) {
