@@ -26,6 +26,18 @@ std::uint64_t Load64(const unsigned char* at) {
   return word;
 }
 
+// The first occurrence of the non-empty `needle` in `size` bytes at `data`.
+const void* FindBytes(const unsigned char* data, std::size_t size, std::string_view needle) {
+  if (needle.size() == 1) return std::memchr(data, needle[0], size);
+#if defined(__GLIBC__)
+  return ::memmem(data, size, needle.data(), needle.size());
+#else
+  // No memmem here: memchr for the first byte, then compare the rest.
+  const std::size_t at = std::string_view(reinterpret_cast<const char*>(data), size).find(needle);
+  return at == std::string_view::npos ? nullptr : data + at;
+#endif
+}
+
 // The byte search mode: A-Z made a-z, every other byte as it is.
 std::string FoldCase(std::string_view bytes) {
   std::string folded(bytes);
@@ -146,8 +158,7 @@ std::int64_t NeedleSearch::Next(std::int64_t first) const {
   std::int64_t from = first;
   while (length - from >= n) {
     const std::size_t rest = static_cast<std::size_t>(length - from);
-    const void* hit = n == 1 ? std::memchr(data + from, needle_[0], rest)
-                             : ::memmem(data + from, rest, needle_.data(), needle_.size());
+    const void* hit = FindBytes(data + from, rest, needle_);
     if (hit == nullptr) return kNotFound;
     const std::int64_t at = static_cast<const unsigned char*>(hit) - data;
     if (HighRunBefore(bytes_, known, at) % 2 == 0) return at;
