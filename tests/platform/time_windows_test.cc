@@ -10,14 +10,12 @@
 #include "platform/clock.h"
 #include "platform/http_date.h"
 #include "platform/notice.h"
+#include "platform/under_wine_windows.h"
 
 namespace timesync::platform {
 namespace {
 
-bool UnderWine() {
-  const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
+using ::timesync::testing::UnderWine;
 
 TEST(InternetTimeToSystemTimeTest, ReadsTheDateFormsServersSend) {
   struct Case {
