@@ -30,7 +30,9 @@ WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/timesync-wine-program.XXXXXX")
 stop_server() { "$WINESERVER" -k >/dev/null 2>&1; "$WINESERVER" -w >/dev/null 2>&1; }
 trap 'stop_server; rm -rf "$WINEPREFIX"' EXIT
 "$wine_run" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
-  /d 'user32.MessageBoxTimeoutA;kernel32.SetLocalTime' /f >/dev/null 2>&1 ||
+  /d "user32.MessageBoxTimeoutA;kernel32.SetLocalTime;$(printf 'winhttp.WinHttp%s;' CrackUrl Open SetTimeouts Connect OpenRequest SetOption AddRequestHeaders \
+      SendRequest ReceiveResponse QueryHeaders)" \
+  /f >/dev/null 2>&1 ||
   { echo "cannot set up Wine's relay trace"; exit 1; }
 stop_server
 
@@ -106,6 +108,26 @@ grep -q $'^HEAD / HTTP/1.1\r$' "$WORK/requests" 2>/dev/null || fail "no HEAD / r
 grep -qi $'^Host: www.baidu.com\r$' "$WORK/requests" 2>/dev/null || fail "the request named another host"
 expect_clock "2021-07-14 04:30:15"
 expect_notice "${refused}2021-07-14 04:30:15" "$failed_caption"
+# The HTTP service is called with the engine's arguments: no proxy, 30 s for
+# every phase, port 443, HEAD of "/" over TLS, the two options by address
+# with length 4, the header block with its length and the add flag, no body,
+# and the two-call raw header query (22).
+h='[0-9a-f]+'
+for call in \
+    'WinHttpCrackUrl\('$h' L"https://www.baidu.com",00000015,00000000,'$h'\)' \
+    'WinHttpOpen\(00000000,00000001,'$h' L"",00000000,00000000\)' \
+    'WinHttpSetTimeouts\('$h',00007530,00007530,00007530,00007530\)' \
+    'WinHttpConnect\('$h','$h' L"www.baidu.com",000001bb,00000000\)' \
+    'WinHttpOpenRequest\('$h','$h' L"HEAD",'$h' L"/",00000000,00000000,00000000,00800000\)' \
+    'WinHttpSetOption\('$h',0000001f,'$h',00000004\)' \
+    'WinHttpSetOption\('$h',0000003f,'$h',00000004\)' \
+    'WinHttpAddRequestHeaders\('$h','$h' L"User-Agent: [^"]*",'$h',20000000\)' \
+    'WinHttpSendRequest\('$h',00000000,00000000,00000000,00000000,00000000,00000000\)' \
+    'WinHttpReceiveResponse\('$h',00000000\)' \
+    'WinHttpQueryHeaders\('$h',00000016,00000000,00000000,'$h','$h'\)' \
+    'WinHttpQueryHeaders\('$h',00000016,00000000,'$h','$h','$h'\)'; do
+  grep -a -qE "Call winhttp\.$call" "$WORK/wine.log" || fail "no call matching $call"
+done
 [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"
 
 run_case "year end" \
