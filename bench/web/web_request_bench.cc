@@ -26,7 +26,9 @@
 #include <string>
 #include <thread>
 
+#include "platform/http_service.h"
 #include "text/text.h"
+#include "web/request_headers.h"
 #include "web/web_request.h"
 
 extern char** environ;
@@ -60,6 +62,7 @@ class LocalServer {
     thread_.join();
     close(listen_);
   }
+  int port() const { return port_; }
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/page"; }
 
  private:
@@ -128,19 +131,73 @@ BENCHMARK(BM_WebRequestSmallGets)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 
+// The HTTP service's calls alone, as WebRequest makes them, without the
+// header and response stages: shows what the layer over curl costs.
+void BM_ServiceSmallGets(benchmark::State& state) {
+  LocalServer server(static_cast<std::int64_t>(kSmallPage.size()));
+  const std::u16string path = u"/page";
+  for (auto _ : state) {
+    const auto http = platform::NewHttpService();
+    const auto session =
+        http->WinHttpOpen(nullptr, platform::WINHTTP_ACCESS_TYPE_NO_PROXY, u"", nullptr, 0);
+    http->WinHttpSetTimeouts(session, 30000, 30000, 30000, 30000);
+    const auto connection =
+        http->WinHttpConnect(session, u"127.0.0.1", static_cast<std::uint16_t>(server.port()), 0);
+    const auto request =
+        http->WinHttpOpenRequest(connection, u"GET", path.c_str(), nullptr, nullptr, nullptr, 0);
+    http->WinHttpAddRequestHeaders(request, nullptr, 0xFFFFFFFF, platform::WINHTTP_ADDREQ_FLAG_ADD);
+    std::string body;
+    if (!http->WinHttpSendRequest(request, nullptr, 0, nullptr, 0, 0, 0) ||
+        !http->WinHttpReceiveResponse(request, nullptr)) {
+      state.SkipWithError("request failed");
+    }
+    for (int i = 0; i < 1000; ++i) {
+      std::uint32_t available = 0;
+      if (!http->WinHttpQueryDataAvailable(request, &available) || available == 0) break;
+      const std::size_t start = body.size();
+      body.resize(start + available);
+      std::uint32_t read = 0;
+      http->WinHttpReadData(request, body.data() + start, available, &read);
+      body.resize(start + read);
+    }
+    benchmark::DoNotOptimize(body);
+    http->WinHttpCloseHandle(request);
+    http->WinHttpCloseHandle(connection);
+    http->WinHttpCloseHandle(session);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ServiceSmallGets)
+    ->Iterations(kSmallRequests)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
 std::size_t Discard(char*, std::size_t size, std::size_t count, void*) { return size * count; }
+
+// The same request as WebRequest's: its default header lines, no others.
+curl_slist* DefaultHeaderLines() {
+  const Text block = BuildRequestHeaders(Text(), 0, Text(), true, true);
+  curl_slist* lines = nullptr;
+  for (const Text& line : Split(block, "\r\n")) {
+    if (!line.empty()) lines = curl_slist_append(lines, line.c_str());
+  }
+  return lines;
+}
 
 void BM_CurlSmallGets(benchmark::State& state) {
   LocalServer server(static_cast<std::int64_t>(kSmallPage.size()));
   const std::string url = server.Url();
+  curl_slist* headers = DefaultHeaderLines();
   for (auto _ : state) {
     CURL* easy = curl_easy_init();
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Discard);
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     if (curl_easy_perform(easy) != CURLE_OK) state.SkipWithError("request failed");
     curl_easy_cleanup(easy);
   }
+  curl_slist_free_all(headers);
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_CurlSmallGets)
@@ -180,6 +237,40 @@ void BM_WebRequestLargeBody(benchmark::State& state) {
   state.counters["peak_per_body"] = static_cast<double>(peak) / static_cast<double>(kLargeBody);
 }
 BENCHMARK(BM_WebRequestLargeBody)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The service alone hands the body over and the bytes are dropped: the
+// transport's own rate, without the copies WebRequest keeps.
+void BM_ServiceLargeBody(benchmark::State& state) {
+  LocalServer server(kLargeBody);
+  for (auto _ : state) {
+    const auto http = platform::NewHttpService();
+    const auto session =
+        http->WinHttpOpen(nullptr, platform::WINHTTP_ACCESS_TYPE_NO_PROXY, u"", nullptr, 0);
+    const auto connection =
+        http->WinHttpConnect(session, u"127.0.0.1", static_cast<std::uint16_t>(server.port()), 0);
+    const auto request =
+        http->WinHttpOpenRequest(connection, u"GET", u"/page", nullptr, nullptr, nullptr, 0);
+    std::int64_t total = 0;
+    std::string buffer;
+    if (http->WinHttpSendRequest(request, nullptr, 0, nullptr, 0, 0, 0) &&
+        http->WinHttpReceiveResponse(request, nullptr)) {
+      for (int i = 0; i < 10'000'000; ++i) {
+        std::uint32_t available = 0;
+        if (!http->WinHttpQueryDataAvailable(request, &available) || available == 0) break;
+        buffer.resize(available);
+        std::uint32_t read = 0;
+        if (!http->WinHttpReadData(request, buffer.data(), available, &read)) break;
+        total += read;
+      }
+    }
+    if (total != kLargeBody) state.SkipWithError("body incomplete");
+    http->WinHttpCloseHandle(request);
+    http->WinHttpCloseHandle(connection);
+    http->WinHttpCloseHandle(session);
+  }
+  state.SetBytesProcessed(state.iterations() * kLargeBody);
+}
+BENCHMARK(BM_ServiceLargeBody)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_CurlToolLargeBody(benchmark::State& state) {
   LocalServer server(kLargeBody);

@@ -505,16 +505,17 @@ TEST(HttpServiceTest, SilentServersEndWithinTheTimeout) {
     ScriptedServer server({}, [](Connection& connection) {
       if (!connection.ReadRequest()) return;
       connection.Write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n");
-      for (int i = 0; i < 3; ++i) {
+      for (int i = 0; i < 4; ++i) {
         connection.Write("part ");
-        usleep(600 * 1000);
+        usleep(700 * 1000);
       }
       connection.Stall();
     });
-    const Reply reply = Get(server.Url("/"), 1);
+    const Reply reply = Get(server.Url("/"), 2);
     EXPECT_EQ(reply.status, "200 OK") << "the status text replaces the read failure";
-    EXPECT_EQ(reply.page, "part part part ");
-    EXPECT_LT(reply.seconds, 6);
+    EXPECT_EQ(reply.page, "part part part part ");
+    EXPECT_GT(reply.seconds, 4);  // longer than one time-out, in steps shorter than one
+    EXPECT_LT(reply.seconds, 9);
   }
 }
 
