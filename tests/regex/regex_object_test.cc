@@ -120,11 +120,14 @@ TEST(RegexObjectTest, RunsThatFindNothingOrCannotRun) {
   EXPECT_EQ(regex.ReplaceMatches("x"), Text(""));
   EXPECT_FALSE(regex.Execute("(?<=a)b", "ab"));  // no lookbehind in this dialect
 
-  // A runaway search over 64 KiB ends, reported as a failed run.
+#ifndef _WIN32
+  // A runaway search over 64 KiB ends, reported as a failed run. (The system's
+  // own engine on Windows sets no such limit.)
   const Text runaway = Concat(Text(std::string(64 * 1024, 'a')), "!");
   EXPECT_FALSE(regex.Execute("(\\w+\\s?)+$", runaway));
   EXPECT_EQ(regex.MatchCount(), 0);
   EXPECT_EQ(regex.GetPattern(), Text("(\\w+\\s?)+$"));
+#endif
 }
 
 TEST(RegexObjectTest, MatchAndGroupTexts) {

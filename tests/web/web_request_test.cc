@@ -386,8 +386,11 @@ TEST(WebRequestTest, UrlPartsBecomeHostPortAndObjectName) {
   };
   const Row rows[] = {
       {"http://example.test", "example.test", 80, "/", 0},
-      // No path: the query is not sent either.
+#ifndef _WIN32
+      // No path: the query is not sent either. (On Windows the system's own
+      // URL cracker decides where the host ends; Wine's keeps "?q=1" in it.)
       {"http://example.test?q=1", "example.test", 80, "/", 0},
+#endif
       {"http://example.test/p/q?x=1&y=2", "example.test", 80, "/p/q?x=1&y=2", 0},
       {"https://example.test:8443/a#frag", "example.test", 8443, "/a#frag",
        platform::WINHTTP_FLAG_SECURE},
@@ -406,8 +409,13 @@ TEST(WebRequestTest, UrlPartsBecomeHostPortAndObjectName) {
 }
 
 TEST(WebRequestTest, UrlTheServiceRefusesEndsBeforeAnySession) {
-  for (const char* url : {"", "ftp://example.test/", "example.test/path", "http://:80/",
-                          "http://host:99999/", "http://host:8x/"}) {
+  // Which URLs the service refuses is its own business; these are refused
+  // everywhere. (Wine's cracker takes "http://:80/" and "http://host:8x/".)
+  for (const char* url : {"", "ftp://example.test/", "example.test/path", "http://host:99999/",
+#ifndef _WIN32
+                          "http://:80/", "http://host:8x/"
+#endif
+       }) {
     SCOPED_TRACE(url);
     ScriptedService service;
     Outputs out;
