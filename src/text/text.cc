@@ -49,6 +49,23 @@ Text Text::FromString(std::string&& bytes) {
   return text;
 }
 
+namespace text_internal {
+Text AdoptZeroFree(std::string&& bytes) {
+  Text text;
+  text.bytes_ = std::move(bytes);
+  return text;
+}
+}  // namespace text_internal
+
+namespace {
+// `count` bytes of `bytes` from 0-based `offset`, all in range, as a text:
+// a piece of a text holds no zero byte either.
+Text Piece(std::string_view bytes, std::int64_t offset, std::int64_t count) {
+  return text_internal::AdoptZeroFree(
+      std::string(bytes.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(count))));
+}
+}  // namespace
+
 Text QuotePlaceholder() { return Text(kQuotePlaceholder); }
 
 // ---- Measuring and cutting -------------------------------------------------
@@ -58,13 +75,13 @@ std::int64_t TextLength(const Text& text) { return text.size(); }
 Text Left(const Text& text, std::int64_t count) {
   if (count <= 0) return Text();
   if (count >= text.size()) return text;
-  return Text(text.view().substr(0, static_cast<std::size_t>(count)));
+  return Piece(text.view(), 0, count);
 }
 
 Text Right(const Text& text, std::int64_t count) {
   if (count <= 0) return Text();
   if (count >= text.size()) return text;
-  return Text(text.view().substr(static_cast<std::size_t>(text.size() - count)));
+  return Piece(text.view(), text.size() - count, count);
 }
 
 Text Mid(const Text& text, std::int64_t start, std::int64_t count) {
@@ -72,8 +89,7 @@ Text Mid(const Text& text, std::int64_t start, std::int64_t count) {
   if (start < 1 || start > length || count <= 0) return Text();
   const std::int64_t remaining = length - start + 1;
   const std::int64_t taken = count < remaining ? count : remaining;
-  return Text(
-      text.view().substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(taken)));
+  return Piece(text.view(), start - 1, taken);
 }
 
 // ---- Searching and rewriting -----------------------------------------------
@@ -128,7 +144,7 @@ Text Replace(const Text& text, const Text& target, const Text& replacement, std:
   }
   if (copied == 0) return text;
   out.append(bytes.substr(static_cast<std::size_t>(copied)));
-  return Text::FromString(std::move(out));
+  return text_internal::AdoptZeroFree(std::move(out));
 }
 
 TextArray Split(const Text& text, const Text& delimiter, std::optional<std::int64_t> maxCount) {
@@ -147,13 +163,12 @@ TextArray Split(const Text& text, const Text& delimiter, std::optional<std::int6
   while (true) {
     const std::int64_t at = search.Next(pieceStart);
     if (at == kNotFound) break;
-    pieces.push_back(Text(bytes.substr(static_cast<std::size_t>(pieceStart),
-                                       static_cast<std::size_t>(at - pieceStart))));
+    pieces.push_back(Piece(bytes, pieceStart, at - pieceStart));
     pieceStart = at + n;
     if (remaining > 0 && --remaining == 0) return pieces;
   }
   if (pieceStart < text.size()) {
-    pieces.push_back(Text(bytes.substr(static_cast<std::size_t>(pieceStart))));
+    pieces.push_back(Piece(bytes, pieceStart, text.size() - pieceStart));
   }
   return pieces;
 }
@@ -161,12 +176,11 @@ TextArray Split(const Text& text, const Text& delimiter, std::optional<std::int6
 Text Trim(const Text& text) {
   const auto [first, last] = text_scan::TrimBounds(text.view());
   if (first == 0 && last == text.size()) return text;
-  return Text(
-      text.view().substr(static_cast<std::size_t>(first), static_cast<std::size_t>(last - first)));
+  return Piece(text.view(), first, last - first);
 }
 
 Text ToUpper(const Text& text) {
-  return Text::FromString(text_scan::UpperCaseSingleBytes(text.view()));
+  return text_internal::AdoptZeroFree(text_scan::UpperCaseSingleBytes(text.view()));
 }
 
 // ---- Characters, comparison, joining ---------------------------------------
@@ -205,8 +219,9 @@ Text ConcatViews(std::initializer_list<std::string_view> parts) {
   for (const std::string_view part : parts) total += part.size();
   std::string out;
   out.reserve(total);
+  // Every part is a text or a literal cut at its first zero byte.
   for (const std::string_view part : parts) out.append(part);
-  return Text::FromString(std::move(out));
+  return text_internal::AdoptZeroFree(std::move(out));
 }
 
 ByteBuffer ConcatByteViews(std::initializer_list<std::string_view> parts) {

@@ -36,6 +36,13 @@
 
 namespace timesync {
 
+class Text;
+namespace text_internal {
+// Takes `bytes` as they are, without looking for a zero byte: for the
+// toolkit's own results, cut from texts that hold none.
+Text AdoptZeroFree(std::string&& bytes);
+}  // namespace text_internal
+
 // An owned byte string in code page 936 without zero bytes.
 class Text {
  public:
@@ -69,6 +76,7 @@ class Text {
   }
 
  private:
+  friend Text text_internal::AdoptZeroFree(std::string&& bytes);
   std::string bytes_;
 };
 
