@@ -221,8 +221,17 @@ TEST(HttpServiceTest, BodiesAreSentAsBytes) {
          .body = "\xD6\xD0\xCE\xC4",  // 中文
          .defaultHeaders = false});
   Fetch({.url = Text(server.Url("/empty-post")), .method = 1, .defaultHeaders = false});
+  const std::string large(3 << 20, 'L');  // sent at once, without waiting for "100 Continue"
+  const Reply reply = Fetch({.url = Text(server.Url("/large")),
+                             .method = 1,
+                             .defaultHeaders = false,
+                             .bodyBytes = ByteBuffer(large)});
+  EXPECT_EQ(reply.status, "200 OK");
+  EXPECT_LT(reply.seconds, 3);
   const std::vector<ReceivedRequest> requests = server.Requests();
-  ASSERT_EQ(requests.size(), 3u);
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[3].body.size(), large.size());
+  EXPECT_EQ(requests[3].Header("Expect"), std::nullopt);
   EXPECT_EQ(requests[0].method, "POST");
   EXPECT_EQ(requests[0].body, bytes);
   EXPECT_EQ(requests[0].Header("Content-Length"), "4");
