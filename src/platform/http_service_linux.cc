@@ -380,7 +380,9 @@ class Request : public HandleObject {
     curl_easy_setopt(easy, CURLOPT_HTTP_TRANSFER_DECODING, 1L);
     // The proxy's answer to CONNECT comes to OnHeader first: a refusal is the response.
     awaitingTunnel_ = secure_ && !proxy->empty();
+    // The named proxy alone decides: no proxy or bypass list from the environment.
     curl_easy_setopt(easy, CURLOPT_PROXY, proxy->empty() ? "" : ("http://" + *proxy).c_str());
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
     if (!proxy->empty() && !proxyUser_.empty()) {
       curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
       curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, proxyUser_.c_str());

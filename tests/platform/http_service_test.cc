@@ -221,8 +221,17 @@ TEST(HttpServiceTest, BodiesAreSentAsBytes) {
          .body = "\xD6\xD0\xCE\xC4",  // 中文
          .defaultHeaders = false});
   Fetch({.url = Text(server.Url("/empty-post")), .method = 1, .defaultHeaders = false});
+  const std::string large(3 << 20, 'L');  // sent at once, without waiting for "100 Continue"
+  const Reply reply = Fetch({.url = Text(server.Url("/large")),
+                             .method = 1,
+                             .defaultHeaders = false,
+                             .bodyBytes = ByteBuffer(large)});
+  EXPECT_EQ(reply.status, "200 OK");
+  EXPECT_LT(reply.seconds, 3);
   const std::vector<ReceivedRequest> requests = server.Requests();
-  ASSERT_EQ(requests.size(), 3u);
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[3].body.size(), large.size());
+  EXPECT_EQ(requests[3].Header("Expect"), std::nullopt);
   EXPECT_EQ(requests[0].method, "POST");
   EXPECT_EQ(requests[0].body, bytes);
   EXPECT_EQ(requests[0].Header("Content-Length"), "4");
@@ -755,6 +764,50 @@ TEST(HttpServiceTest, RequestsThroughTinyproxy) {
       << "the request came through the proxy";
   EXPECT_EQ(Fetch({.url = Text(secure.Url("/s")), .proxy = Text(proxy.Address())}).page,
             "tunnelled");
+}
+
+// Sets environment variables for one scope and puts the old values back.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(std::vector<std::pair<std::string, std::string>> values) {
+    for (const auto& [name, value] : values) {
+      const char* old = getenv(name.c_str());
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, old] : saved_) {
+      if (old) {
+        setenv(name.c_str(), old->c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// Only the named proxy counts: proxy settings in the environment are ignored.
+TEST(HttpServiceTest, EnvironmentProxySettingsAreIgnored) {
+  TinyProxy proxy;
+  ASSERT_TRUE(proxy.running()) << proxy.Log();
+  ScriptedServer server(
+      {}, ServeEach([](const ReceivedRequest&) { return MakeResponse(200, "OK", {}, "page"); }));
+  const ScopedEnvironment environment({{"http_proxy", "http://127.0.0.1:9"},
+                                       {"HTTPS_PROXY", "http://127.0.0.1:9"},
+                                       {"ALL_PROXY", "http://127.0.0.1:9"},
+                                       {"no_proxy", "*"},
+                                       {"NO_PROXY", "*"}});
+  EXPECT_EQ(Get(server.Url("/direct")).page, "page");
+  EXPECT_EQ(Fetch({.url = Text(server.Url("/proxied")), .proxy = Text(proxy.Address())}).page,
+            "page");
+  const std::vector<ReceivedRequest> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_THAT(requests[0].raw, Not(HasSubstr("Via: ")));
+  EXPECT_THAT(requests[1].raw, HasSubstr("Via: ")) << "the named proxy was used";
 }
 
 TEST(HttpServiceTest, ProxyWithBasicCredentials) {
