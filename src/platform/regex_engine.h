@@ -187,7 +187,9 @@ class RegexEngine {
                                         std::u16string_view replacement);
 
  private:
-  const regex_internal::CompiledPattern* Compile();
+  // Compiles the pattern once; JIT-compiles it too when the subject is long.
+  const regex_internal::CompiledPattern* Compile(std::size_t subjectUnits);
+  void PrepareJit(regex_internal::CompiledPattern& compiled);
 
   RegexLimits limits_;
   bool ignoreCase_ = false;

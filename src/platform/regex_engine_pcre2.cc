@@ -546,10 +546,16 @@ struct regex_internal::CompiledPattern {
   std::unique_ptr<pcre2_match_context, MatchContextFree> context;
   std::unique_ptr<pcre2_jit_stack, JitStackFree> jitStack;
   std::size_t groupCount = 0;
-  bool jit = false;  // compiled for the JIT, with its stack in `context`
+  bool jit = false;       // compiled for the JIT, with its stack in `context`
+  bool jitTried = false;  // JIT compilation was attempted (it is done once at most)
 };
 
 namespace {
+
+// JIT compilation (and its stack) pays off only on long subjects; shorter
+// ones, such as the first kilobyte of a page searched for its charset, run
+// faster through the interpreter than the compilation alone takes.
+constexpr std::size_t kJitSubjectUnits = 16 * 1024;
 
 // Searches between two looks at the clock: a search is bounded by the match
 // limit, so the run's time limit is overshot by at most this many of them.
@@ -739,8 +745,11 @@ void RegexEngine::SetPattern(std::u16string pattern) {
   refused_ = false;
 }
 
-const regex_internal::CompiledPattern* RegexEngine::Compile() {
-  if (compiled_) return compiled_.get();
+const regex_internal::CompiledPattern* RegexEngine::Compile(std::size_t subjectUnits) {
+  if (compiled_) {
+    if (subjectUnits >= kJitSubjectUnits) PrepareJit(*compiled_);
+    return compiled_.get();
+  }
   if (refused_) return nullptr;
   refused_ = true;  // until the steps below succeed
   const std::optional<std::u16string> translated =
@@ -767,24 +776,29 @@ const regex_internal::CompiledPattern* RegexEngine::Compile() {
   pcre2_set_match_limit(compiled->context.get(), limits_.matchLimit);
   pcre2_set_depth_limit(compiled->context.get(), limits_.depthLimit);
   pcre2_set_heap_limit(compiled->context.get(), limits_.heapLimitKiB);
-  // Without JIT (not built for this machine, or a pattern too large for it)
-  // the interpreter runs the same pattern.
-  if (pcre2_jit_compile(compiled->code.get(), PCRE2_JIT_COMPLETE) == 0) {
-    const std::size_t startSize = std::min<std::size_t>(32 * 1024, limits_.jitStackBytes);
-    compiled->jitStack.reset(pcre2_jit_stack_create(startSize, limits_.jitStackBytes, nullptr));
-    if (compiled->jitStack) {
-      pcre2_jit_stack_assign(compiled->context.get(), nullptr, compiled->jitStack.get());
-      compiled->jit = true;
-    }
-  }
   refused_ = false;
   compiled_ = std::move(compiled);
+  if (subjectUnits >= kJitSubjectUnits) PrepareJit(*compiled_);
   return compiled_.get();
+}
+
+void RegexEngine::PrepareJit(regex_internal::CompiledPattern& compiled) {
+  if (compiled.jitTried) return;
+  compiled.jitTried = true;
+  // Without JIT (not built for this machine, or a pattern too large for it)
+  // the interpreter runs the same pattern.
+  if (pcre2_jit_compile(compiled.code.get(), PCRE2_JIT_COMPLETE) != 0) return;
+  const std::size_t startSize = std::min<std::size_t>(32 * 1024, limits_.jitStackBytes);
+  compiled.jitStack.reset(pcre2_jit_stack_create(startSize, limits_.jitStackBytes, nullptr));
+  if (compiled.jitStack) {
+    pcre2_jit_stack_assign(compiled.context.get(), nullptr, compiled.jitStack.get());
+    compiled.jit = true;
+  }
 }
 
 std::shared_ptr<const RegexMatchCollection> RegexEngine::Execute(SharedWideText subject) {
   if (!subject) subject = MakeSharedWideText({});
-  const regex_internal::CompiledPattern* compiled = Compile();
+  const regex_internal::CompiledPattern* compiled = Compile(subject->size());
   if (compiled == nullptr) return nullptr;
   std::optional<std::vector<std::uint32_t>> spans =
       FindMatches(*compiled, *subject, global_, limits_);
@@ -795,7 +809,7 @@ std::shared_ptr<const RegexMatchCollection> RegexEngine::Execute(SharedWideText 
 
 std::optional<std::u16string> RegexEngine::Replace(std::u16string_view subject,
                                                    std::u16string_view replacement) {
-  const regex_internal::CompiledPattern* compiled = Compile();
+  const regex_internal::CompiledPattern* compiled = Compile(subject.size());
   if (compiled == nullptr) return std::nullopt;
   const std::optional<std::vector<std::uint32_t>> spans =
       FindMatches(*compiled, subject, global_, limits_);

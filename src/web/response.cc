@@ -48,25 +48,23 @@ class ComponentLibraryScope {
 };
 
 // The page decoded from the charset its meta tag declares, or `page` as it is.
-Text DecodeDeclaredCharset(const Text& page, const ByteBuffer& body,
-                           ResponseStageObjects& objects) {
+Text DecodeDeclaredCharset(Text page, const ByteBuffer& body, ResponseStageObjects& objects) {
   const ComponentLibraryScope componentLibrary;
-  Text decoded = page;
   if (objects.regex.Execute(kCharsetPattern, Left(page, kCharsetSearchLength))) {
     const Text charset = objects.regex.SubMatchText(1, 1);
     if (!charset.empty() &&
         objects.streamSlot.Open(charset.view()) == platform::CharsetDecoder::OpenResult::kOpened) {
-      decoded = Text::FromString(objects.streamSlot.ReadText(body.view()));
+      page = Text::FromString(objects.streamSlot.ReadText(body.view()));
       objects.streamSlot.Release();
     }
     ProcessPendingEvents();
   }
-  return decoded;
+  return page;
 }
 
 }  // namespace
 
-void ProcessResponse(Text rawHeaders, const ByteBuffer& body, bool mergeCookies,
+void ProcessResponse(Text rawHeaders, ByteBuffer body, bool mergeCookies,
                      ResponseStageObjects& objects, Text& cookies, Text& responseCookies,
                      Text& status, Text& location, ByteBuffer& responseBytes, Text& pageText) {
   const std::int64_t statusEnd = Find(rawHeaders, "\r\n", kStatusTextStart);
@@ -76,8 +74,10 @@ void ProcessResponse(Text rawHeaders, const ByteBuffer& body, bool mergeCookies,
 
   if (mergeCookies && !cookies.empty()) responseCookies = MergeCookies(cookies, responseCookies);
 
-  responseBytes = body;
-  pageText = DecodeDeclaredCharset(BytesToText(body), body, objects);
+  // The body moves into its output rather than being copied: a large page is
+  // held twice (bytes and text), not three times.
+  responseBytes = std::move(body);
+  pageText = DecodeDeclaredCharset(BytesToText(responseBytes), responseBytes, objects);
 }
 
 }  // namespace timesync

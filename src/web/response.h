@@ -50,7 +50,7 @@ struct ResponseStageObjects {
 // calls for it, `cookies`, `responseCookies` and `location`. Outputs it does
 // not write keep their values. The header block is taken by value, so an
 // output may be the very text it came in.
-void ProcessResponse(Text rawHeaders, const ByteBuffer& body, bool mergeCookies,
+void ProcessResponse(Text rawHeaders, ByteBuffer body, bool mergeCookies,
                      ResponseStageObjects& objects, Text& cookies, Text& responseCookies,
                      Text& status, Text& location, ByteBuffer& responseBytes, Text& pageText);
 

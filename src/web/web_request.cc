@@ -332,7 +332,7 @@ Text RunRequest(const WebRequestArgs& args, Outputs& out, CallState& call) {
   out.responseHeaders = WideToText(headerBuffer);
 
   Text pageText;
-  ProcessResponse(out.responseHeaders, received, args.mergeCookies, call.responseStage, out.cookies,
+  ProcessResponse(out.responseHeaders, std::move(received), args.mergeCookies, call.responseStage, out.cookies,
                   out.responseCookies, out.status, out.location, out.responseBytes, pageText);
   return pageText;
 }
