@@ -113,7 +113,7 @@ void RegexEngine::SetPattern(std::u16string pattern) {
 
 // The object with the pattern and switches set. The object itself checks the
 // pattern only when it searches.
-const regex_internal::CompiledPattern* RegexEngine::Compile() {
+const regex_internal::CompiledPattern* RegexEngine::Compile(std::size_t /*subjectUnits*/) {
   if (compiled_) return compiled_.get();
   if (refused_) return nullptr;
   auto compiled = std::make_unique<regex_internal::CompiledPattern>();
@@ -132,7 +132,7 @@ const regex_internal::CompiledPattern* RegexEngine::Compile() {
 std::shared_ptr<const RegexMatchCollection> RegexEngine::Execute(SharedWideText subject) {
   if (!subject) subject = MakeSharedWideText({});
   if (subject->size() >= kUnset) return nullptr;  // spans count in 32 bits
-  const regex_internal::CompiledPattern* compiled = Compile();
+  const regex_internal::CompiledPattern* compiled = Compile(subject->size());
   if (compiled == nullptr) return nullptr;
   if (!PutProperty(compiled->regexp, L"Global", VariantFromBool(global_))) return nullptr;
   const Variant subjectValue = VariantFromText(AsWide(*subject));
@@ -182,7 +182,7 @@ std::shared_ptr<const RegexMatchCollection> RegexEngine::Execute(SharedWideText 
 
 std::optional<std::u16string> RegexEngine::Replace(std::u16string_view subject,
                                                    std::u16string_view replacement) {
-  const regex_internal::CompiledPattern* compiled = Compile();
+  const regex_internal::CompiledPattern* compiled = Compile(subject.size());
   if (compiled == nullptr) return std::nullopt;
   if (!PutProperty(compiled->regexp, L"Global", VariantFromBool(global_))) return std::nullopt;
   const Variant subjectValue = VariantFromText(AsWide(subject));
