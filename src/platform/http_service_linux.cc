@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -403,6 +404,10 @@ class Request : public HandleObject {
     // Certificates are checked by VerifyCertificate, set up per connection.
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+    // No bundle is loaded up front: PrepareTls looks trusted issuers up one
+    // by one in the system's hashed certificate folder, when a chain needs them.
+    curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Request::PrepareTls);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this);
 
@@ -668,7 +673,12 @@ class Request : public HandleObject {
   static CURLcode PrepareTls(CURL*, void* sslContext, void* self) {
     auto& request = *static_cast<Request*>(self);
     auto* context = static_cast<SSL_CTX*>(sslContext);
-    SSL_CTX_set_default_verify_paths(context);
+    // The hashed folder is read lazily (only the files named after an issuer
+    // the chain asks for), where the whole bundle would be parsed for every
+    // connection.
+    const char* certificateFolder = std::getenv(X509_get_default_cert_dir_env());
+    if (certificateFolder == nullptr) certificateFolder = X509_get_default_cert_dir();
+    X509_STORE_load_path(SSL_CTX_get_cert_store(context), certificateFolder);
     SSL_CTX_set_ex_data(context, SecurityFlagsIndex(), &request.securityFlags_);
     X509_VERIFY_PARAM* param = SSL_CTX_get0_param(context);
     X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_SSL_SERVER);
