@@ -87,6 +87,10 @@ namespace timesync::platform {
 
 // A subject shared, never changed, by its owner and the matches found in it.
 using SharedWideText = std::shared_ptr<const std::u16string>;
+
+// Match and group offsets are kept in 32 bits (subjects are shorter than
+// 4 Gi code units); this value marks a group that took no part.
+inline constexpr std::uint32_t kUnsetSpan = 0xFFFFFFFF;
 SharedWideText MakeSharedWideText(std::u16string text);
 
 // The groups of one match: item i is the text capturing group i + 1 took.
