@@ -557,7 +557,8 @@ TEST(HttpServiceTest, BrokenConnectionsAtEachStage) {
       {"reset mid-body",
        [](Connection& c) {
          if (c.ReadRequest()) c.Write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst bytes");
-         usleep(100 * 1000);
+         // Give a loaded machine time to take the bytes in before the reset.
+         usleep(500 * 1000);
          c.Reset();
        },
        "200 OK", "first bytes"},
