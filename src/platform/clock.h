@@ -45,6 +45,9 @@ inline constexpr std::int32_t kFirstClockYear = 1601;
 // without CAP_SYS_TIME, EINVAL).
 bool SetLocalTime(const SystemTimeFields& localTime);
 
+// True when every field lies in the range SetLocalTime accepts (see above).
+bool ClockAcceptsFields(const SystemTimeFields& localTime);
+
 // While alive, SetLocalTime on this thread calls `setClock` in place of
 // clock_settime(CLOCK_REALTIME, ...): it receives the time the clock would be
 // set to and returns 0 for success or an errno value for a refusal. Hooks
@@ -59,8 +62,11 @@ class ScopedClockSetHook {
  private:
   std::function<int(const timespec&)> setClock_;
   ScopedClockSetHook* previous_;
-  friend bool SetLocalTime(const SystemTimeFields& localTime);
+  friend const std::function<int(const timespec&)>* CurrentClockSetHook();
 };
+
+// The stand-in of the innermost hook alive on this thread, or null.
+const std::function<int(const timespec&)>* CurrentClockSetHook();
 
 }  // namespace timesync::platform
 

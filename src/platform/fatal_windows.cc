@@ -2,9 +2,6 @@
 // program, a line on stderr for a console one, then exit code -1.
 #include <windows.h>
 
-#include <exception>  // also __gnu_cxx::__verbose_terminate_handler, the default
-#include <new>
-#include <stdexcept>
 #include <string>
 
 #include "platform/fatal.h"
@@ -49,26 +46,6 @@ void ProgramName(char (&name)[MAX_PATH]) {
   if (length == 0) lstrcpynA(name, "timesync", MAX_PATH);
 }
 
-void OnOutOfMemory() { FatalError("out of memory"); }
-
-// The standard allocator throws std::bad_alloc for sizes beyond PTRDIFF_MAX
-// without asking the new-handler, and containers throw std::length_error for
-// sizes beyond their maximum. Either one escaping is memory exhaustion too;
-// every other uncaught exception keeps the usual report.
-void OnTerminate() {
-  if (const std::exception_ptr current = std::current_exception()) {
-    try {
-      std::rethrow_exception(current);
-    } catch (const std::bad_alloc&) {
-      OnOutOfMemory();
-    } catch (const std::length_error&) {
-      OnOutOfMemory();
-    } catch (...) {
-    }
-  }
-  __gnu_cxx::__verbose_terminate_handler();
-}
-
 }  // namespace
 
 void FatalError(std::string_view message) {
@@ -90,11 +67,6 @@ void FatalError(std::string_view message) {
     }
   }
   ::ExitProcess(static_cast<UINT>(kFatalExitStatus));
-}
-
-void InstallOutOfMemoryHandler() {
-  std::set_new_handler(&OnOutOfMemory);
-  std::set_terminate(&OnTerminate);
 }
 
 }  // namespace timesync::platform
