@@ -19,6 +19,7 @@ using text_scan::kNotFound;
 constexpr char kDoubleQuote[] = "\"";
 
 std::string_view CutAtZero(std::string_view bytes) {
+  if (bytes.empty()) return {};  // an empty view may have no address, which memchr must not get
   const void* zero = std::memchr(bytes.data(), 0, bytes.size());
   if (zero == nullptr) return bytes;
   return bytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - bytes.data()));
