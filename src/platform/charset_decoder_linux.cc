@@ -1,15 +1,12 @@
 // Charset decoding over ICU converters, with the output written in code page
 // 936 through the system's own conversion.
-#include <unicode/ucnv.h>
-#include <unicode/ucnv_cb.h>
-#include <unicode/ucnv_err.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
 
 #include "platform/charset_decoder.h"
 #include "platform/codepage.h"
+#include "platform/icu_converter_linux.h"
 
 namespace timesync {
 namespace platform {
@@ -125,23 +122,10 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view lower) {
                                                 [](char x, char y) { return LowerAscii(x) == y; });
 }
 
-// Bytes that form no character decode to '?', as the system's conversions do.
-void QuestionMarkForIllegalBytes(const void* /*context*/, UConverterToUnicodeArgs* args,
-                                 const char* /*codeUnits*/, int32_t /*length*/,
-                                 UConverterCallbackReason reason, UErrorCode* error) {
-  if (reason > UCNV_IRREGULAR) return;  // reset, close or clone: nothing to write
-  *error = U_ZERO_ERROR;
-  static const UChar kQuestionMark = u'?';
-  ucnv_cbToUWriteUChars(args, &kQuestionMark, 1, 0, error);
-}
-
 }  // namespace
 
 struct CharsetDecoder::Converter {
-  struct Closer {
-    void operator()(UConverter* converter) const { ucnv_close(converter); }
-  };
-  std::unique_ptr<UConverter, Closer> handle;
+  IcuConverter handle;
 };
 
 std::optional<std::string_view> ConverterNameForCharset(std::string_view charset) {
@@ -159,15 +143,10 @@ CharsetDecoder::OpenResult CharsetDecoder::Open(std::string_view charset) {
   const std::optional<std::string_view> converterName = ConverterNameForCharset(charset);
   if (!converterName) return OpenResult::kUnknownCharset;
   if (failOpenForTest) return OpenResult::kUnavailable;
-  UErrorCode error = U_ZERO_ERROR;
   const std::string name(*converterName);  // zero-terminated for ICU
   auto converter = std::make_unique<Converter>();
-  converter->handle.reset(ucnv_open(name.c_str(), &error));
-  if (U_FAILURE(error) || !converter->handle) return OpenResult::kUnavailable;
-  ucnv_setFallback(converter->handle.get(), true);
-  ucnv_setToUCallBack(converter->handle.get(), &QuestionMarkForIllegalBytes, nullptr, nullptr,
-                      nullptr, &error);
-  if (U_FAILURE(error)) return OpenResult::kUnavailable;
+  converter->handle = OpenIcuConverter(name.c_str());
+  if (!converter->handle) return OpenResult::kUnavailable;
   converter_ = std::move(converter);
   return OpenResult::kOpened;
 }
@@ -176,23 +155,9 @@ bool CharsetDecoder::IsOpen() const { return converter_ != nullptr; }
 
 std::string CharsetDecoder::ReadText(std::string_view bytes) const {
   if (!converter_ || bytes.empty()) return {};
-  UConverter* const converter = converter_->handle.get();
-  ucnv_resetToUnicode(converter);
-  // Streamed in pieces so that the output needs no size guess.
-  std::u16string wide;
-  std::array<UChar, 4096> piece;
-  const char* source = bytes.data();
-  const char* const sourceEnd = bytes.data() + bytes.size();
-  for (;;) {
-    UChar* target = piece.data();
-    UErrorCode error = U_ZERO_ERROR;
-    ucnv_toUnicode(converter, &target, piece.data() + piece.size(), &source, sourceEnd, nullptr,
-                   /*flush=*/true, &error);
-    wide.append(piece.data(), target);
-    if (error == U_BUFFER_OVERFLOW_ERROR) continue;
-    if (U_FAILURE(error)) return {};
-    break;
-  }
+  std::optional<std::u16string> decoded = IcuToUtf16(converter_->handle.get(), bytes);
+  if (!decoded) return {};
+  std::u16string& wide = *decoded;
   if (!wide.empty() && wide.front() == u'\xFEFF') wide.erase(0, 1);  // byte-order mark
   return Utf16ToCp936(wide);
 }

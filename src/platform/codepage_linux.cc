@@ -9,35 +9,11 @@
 #include <memory>
 
 #include "platform/codepage.h"
+#include "platform/icu_converter_linux.h"
 
 namespace timesync {
 namespace platform {
 namespace {
-
-struct ConverterCloser {
-  void operator()(UConverter* converter) const { ucnv_close(converter); }
-};
-using Converter = std::unique_ptr<UConverter, ConverterCloser>;
-
-void QuestionMarkForIllegalBytes(const void* /*context*/, UConverterToUnicodeArgs* args,
-                                 const char* /*codeUnits*/, int32_t /*length*/,
-                                 UConverterCallbackReason reason, UErrorCode* error) {
-  if (reason > UCNV_IRREGULAR) return;  // reset, close or clone: nothing to write
-  *error = U_ZERO_ERROR;
-  static const UChar kQuestionMark = u'?';
-  ucnv_cbToUWriteUChars(args, &kQuestionMark, 1, 0, error);
-}
-
-Converter OpenConverter(const char* name) {
-  UErrorCode error = U_ZERO_ERROR;
-  Converter converter(ucnv_open(name, &error));
-  if (U_FAILURE(error)) return nullptr;
-  ucnv_setFallback(converter.get(), true);
-  ucnv_setToUCallBack(converter.get(), &QuestionMarkForIllegalBytes, nullptr, nullptr, nullptr,
-                      &error);
-  // From Unicode the converter's own substitute, 0x3F, stands for what cannot be held.
-  return converter;
-}
 
 // Both directions stream through a fixed buffer with pointer ranges, so no
 // length ever passes through ICU's 32-bit counts: a text of 2 GiB or more
@@ -46,29 +22,14 @@ constexpr std::size_t kBufferUnits = 4096;
 
 std::u16string ToUtf16(const char* converterName, std::string_view bytes) {
   if (bytes.empty()) return {};
-  Converter converter = OpenConverter(converterName);
+  const IcuConverter converter = OpenIcuConverter(converterName);
   if (!converter) return {};
-  std::u16string out;
-  out.reserve(bytes.size());  // one UTF-16 unit per byte at most, but for UTF-8 4-byte forms
-  const char* source = bytes.data();
-  const char* const sourceLimit = bytes.data() + bytes.size();
-  UChar buffer[kBufferUnits];
-  UErrorCode error = U_BUFFER_OVERFLOW_ERROR;
-  while (error == U_BUFFER_OVERFLOW_ERROR) {
-    error = U_ZERO_ERROR;
-    UChar* target = buffer;
-    ucnv_toUnicode(converter.get(), &target, buffer + kBufferUnits, &source, sourceLimit, nullptr,
-                   /*flush=*/true, &error);
-    out.append(reinterpret_cast<const char16_t*>(buffer),
-               static_cast<std::size_t>(target - buffer));
-  }
-  if (U_FAILURE(error)) return {};
-  return out;
+  return IcuToUtf16(converter.get(), bytes).value_or(std::u16string());
 }
 
 std::string FromUtf16(const char* converterName, std::u16string_view characters) {
   if (characters.empty()) return {};
-  Converter converter = OpenConverter(converterName);
+  const IcuConverter converter = OpenIcuConverter(converterName);
   if (!converter) return {};
   std::string out;
   out.reserve(characters.size() * 2);
@@ -89,7 +50,48 @@ std::string FromUtf16(const char* converterName, std::u16string_view characters)
 
 constexpr const char* kCodePage936 = "windows-936-2000";
 
+void QuestionMarkForIllegalBytes(const void* /*context*/, UConverterToUnicodeArgs* args,
+                                 const char* /*codeUnits*/, int32_t /*length*/,
+                                 UConverterCallbackReason reason, UErrorCode* error) {
+  if (reason > UCNV_IRREGULAR) return;  // reset, close or clone: nothing to write
+  *error = U_ZERO_ERROR;
+  static const UChar kQuestionMark = u'?';
+  ucnv_cbToUWriteUChars(args, &kQuestionMark, 1, 0, error);
+}
+
 }  // namespace
+
+IcuConverter OpenIcuConverter(const char* name) {
+  UErrorCode error = U_ZERO_ERROR;
+  IcuConverter converter(ucnv_open(name, &error));
+  if (U_FAILURE(error)) return nullptr;
+  ucnv_setFallback(converter.get(), true);
+  ucnv_setToUCallBack(converter.get(), &QuestionMarkForIllegalBytes, nullptr, nullptr, nullptr,
+                      &error);
+  if (U_FAILURE(error)) return nullptr;
+  // From Unicode the converter's own substitute, 0x3F, stands for what cannot be held.
+  return converter;
+}
+
+std::optional<std::u16string> IcuToUtf16(UConverter* converter, std::string_view bytes) {
+  ucnv_resetToUnicode(converter);
+  std::u16string out;
+  out.reserve(bytes.size());  // one UTF-16 unit per byte at most, but for UTF-8 4-byte forms
+  const char* source = bytes.data();
+  const char* const sourceLimit = bytes.data() + bytes.size();
+  UChar buffer[kBufferUnits];
+  UErrorCode error = U_BUFFER_OVERFLOW_ERROR;
+  while (error == U_BUFFER_OVERFLOW_ERROR) {
+    error = U_ZERO_ERROR;
+    UChar* target = buffer;
+    ucnv_toUnicode(converter, &target, buffer + kBufferUnits, &source, sourceLimit, nullptr,
+                   /*flush=*/true, &error);
+    out.append(reinterpret_cast<const char16_t*>(buffer),
+               static_cast<std::size_t>(target - buffer));
+  }
+  if (U_FAILURE(error)) return std::nullopt;
+  return out;
+}
 
 std::u16string Cp936ToUtf16(std::string_view bytes) { return ToUtf16(kCodePage936, bytes); }
 std::string Utf16ToCp936(std::u16string_view characters) {
