@@ -50,7 +50,9 @@ class ComponentLibraryScope {
 // The page decoded from the charset its meta tag declares, or `page` as it is.
 Text DecodeDeclaredCharset(Text page, const ByteBuffer& body, ResponseStageObjects& objects) {
   const ComponentLibraryScope componentLibrary;
-  if (objects.regex.Execute(kCharsetPattern, Left(page, kCharsetSearchLength))) {
+  // An empty page (the reply to a HEAD request) holds no meta tag: the pattern
+  // is not even compiled for it.
+  if (!page.empty() && objects.regex.Execute(kCharsetPattern, Left(page, kCharsetSearchLength))) {
     const Text charset = objects.regex.SubMatchText(1, 1);
     if (!charset.empty() &&
         objects.streamSlot.Open(charset.view()) == platform::CharsetDecoder::OpenResult::kOpened) {

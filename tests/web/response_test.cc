@@ -182,6 +182,19 @@ TEST(ProcessResponseTest, CharsetStepInitialisesTheComponentLibraryOnceAndUndoes
   }
 }
 
+TEST(ProcessResponseTest, SearchesForTheMetaTagOnlyInAPage) {
+  for (const char* body : {"", "<p>no tag</p>"}) {
+    ResponseStageObjects objects;
+    Text cookies, responseCookies, status, location;
+    ByteBuffer responseBytes;
+    Text page;
+    ProcessResponse("HTTP/1.1 200 OK\r\n\r\n", ByteBuffer(std::string(body)), true, objects,
+                    cookies, responseCookies, status, location, responseBytes, page);
+    // The pattern stays in the regular-expression object once it was run.
+    EXPECT_EQ(objects.regex.GetPattern().empty(), *body == '\0') << body;
+  }
+}
+
 TEST(ProcessResponseTest, DecoderThatCannotBeMadeKeepsThePageText) {
   platform::ScopedCharsetDecoderFailure failure;
   Stage stage;
