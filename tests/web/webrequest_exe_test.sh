@@ -2,9 +2,8 @@
 # webrequest.exe under Wine against the Linux tree's test server on loopback:
 #   webrequest_exe_test.sh WEBREQUEST_EXE TEST_HTTP_SERVER WINE_RUN
 # HTTPS with a self-signed certificate (an unknown issuer: one of the waived
-# kinds of certificate fault). Proxies are not tried here: Wine 8's WinHTTP
-# reads the engine's "http=host:port" form as one host name, and speaks TLS
-# to the proxy itself instead of opening a CONNECT tunnel (Windows does both).
+# kinds of certificate fault). Proxies and the other certificate faults are
+# tried by web_request_fixtures_windows_test.
 # Exit 77 (skipped) without the server program.
 set -uo pipefail
 
