@@ -15,6 +15,7 @@
 #ifndef TIMESYNC_APPS_WEBREQUEST_CONSOLE_OUTPUT_H_
 #define TIMESYNC_APPS_WEBREQUEST_CONSOLE_OUTPUT_H_
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,10 @@ bool WriteOutput(OutputStream stream, std::string_view text, OutputEncoding enco
 // Windows: the wide command line, since argv holds the ANSI code page's bytes
 // and loses what that code page cannot hold.
 std::vector<std::string> ArgumentsInUtf8(int argc, char** argv);
+
+// A file name given as an argument (UTF-8) as a path to open. Linux: the bytes
+// as they are. Windows: the characters, whatever the ANSI code page holds.
+std::filesystem::path PathFromArgument(const std::string& utf8);
 
 }  // namespace timesync::webrequest
 

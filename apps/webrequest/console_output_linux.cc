@@ -19,4 +19,6 @@ std::vector<std::string> ArgumentsInUtf8(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
 
+std::filesystem::path PathFromArgument(const std::string& utf8) { return utf8; }
+
 }  // namespace timesync::webrequest

@@ -89,4 +89,9 @@ std::vector<std::string> ArgumentsInUtf8(int argc, char** argv) {
   return arguments;
 }
 
+std::filesystem::path PathFromArgument(const std::string& utf8) {
+  const std::u16string wide = Utf8ToUtf16(utf8);
+  return std::filesystem::path(std::wstring(wide.begin(), wide.end()));
+}
+
 }  // namespace timesync::webrequest

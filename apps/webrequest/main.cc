@@ -169,8 +169,10 @@ int Run(int argc, char** argv) {
 
   const std::optional<std::int32_t> method = MethodIndex(line.method);
   if (!method) {
-    std::cerr << "webrequest: --method must be an index 0-7 or a verb name, not \"" << line.method
-              << "\"\n";
+    webrequest::WriteOutput(
+        webrequest::OutputStream::kStandardError,
+        "webrequest: --method must be an index 0-7 or a verb name, not \"" + line.method + "\"\n",
+        webrequest::OutputEncoding::kUtf8);
     return kExitUsage;
   }
 
@@ -179,9 +181,11 @@ int Run(int argc, char** argv) {
   args.method = *method;
   args.body = FromArgument(line.body);
   if (line.bodyFile) {
-    std::ifstream file(*line.bodyFile, std::ios::binary);
+    std::ifstream file(webrequest::PathFromArgument(*line.bodyFile), std::ios::binary);
     if (!file) {
-      std::cerr << "webrequest: cannot read --body-file \"" << *line.bodyFile << "\"\n";
+      webrequest::WriteOutput(webrequest::OutputStream::kStandardError,
+                              "webrequest: cannot read --body-file \"" + *line.bodyFile + "\"\n",
+                              webrequest::OutputEncoding::kUtf8);
       return kExitUsage;
     }
     args.bodyBytes = ByteBuffer(

@@ -61,6 +61,13 @@ if start_server gbk; then
   [ "$(tail -c 4 "$work/gbk.requests" | xxd -p)" = d6d0cec4 ] ||
     fail "argument: the body went out as $(tail -c 4 "$work/gbk.requests" | xxd -p)"
 
+  # So does a file name: the body is read from a file with a Chinese name.
+  printf 'file\x00body' >"$work/请求.bin"
+  "$wine_run" "$program" --timeout-seconds 10 --body-file "$work/请求.bin" "$url" >/dev/null 2>&1 ||
+    fail "body file: $("$wine_run" "$program" --body-file "$work/请求.bin" "$url" 2>&1 >/dev/null)"
+  [ "$(tail -c 9 "$work/gbk.requests" | xxd -p)" = 66696c6500626f6479 ] ||
+    fail "body file: the body went out as $(tail -c 9 "$work/gbk.requests" | xxd -p)"
+
   # On a terminal Wine's console shows what WriteConsoleW was given, in the
   # terminal's UTF-8: the characters, not the code page 936 bytes.
   if command -v script >/dev/null; then
