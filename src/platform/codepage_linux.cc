@@ -47,6 +47,11 @@ std::u16string ToUtf16(const char* converterName, std::string_view bytes) {
 
 std::string FromUtf16(const char* converterName, std::u16string_view characters) {
   if (characters.empty()) return {};
+  // ASCII stands for itself in both code page 936 and UTF-8: most texts
+  // (host names, header blocks) need no converter at all.
+  if (std::all_of(characters.begin(), characters.end(), [](char16_t c) { return c < 0x80; })) {
+    return std::string(characters.begin(), characters.end());
+  }
   const IcuConverter converter = OpenIcuConverter(converterName);
   if (!converter) return {};
   std::string out;
