@@ -5,8 +5,10 @@
 //   webrequest http://127.0.0.1:8080/api --method POST --body '{"a":1}'
 //       -H 'Content-Type: application/json' --json       # every output as one JSON object
 //
-// Arguments arrive in UTF-8 and go to the engine in code page 936; what it
-// hands back is turned into UTF-8 again. --body-file is sent as raw bytes.
+// Arguments arrive in UTF-8 (on Windows: from the wide command line) and go to
+// the engine in code page 936. What it hands back is printed as console_output.h
+// says: UTF-8 on Linux; on Windows UTF-16 to a console, the code page 936 bytes
+// to a file or pipe. --body-file is sent as raw bytes.
 // Exit status: 0 when the response headers were read, 1 when the engine
 // reported a failure (its message goes to stderr), 2 for a usage error.
 #include <CLI/CLI.hpp>
@@ -21,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "console_output.h"
 #include "platform/codepage.h"
 #include "text/text.h"
 #include "web/web_request.h"
@@ -84,6 +87,11 @@ std::string Base64(std::string_view bytes) {
 Text FromArgument(std::string_view utf8) { return Text::FromString(platform::Utf8ToCp936(utf8)); }
 std::string ToUtf8(const Text& text) { return platform::Cp936ToUtf8(text.view()); }
 
+bool Print(const Text& text) {
+  return webrequest::WriteOutput(webrequest::OutputStream::kStandardOutput, text.view(),
+                                 webrequest::OutputEncoding::kCp936);
+}
+
 struct CommandLine {
   std::string url;
   std::string method = "0";
@@ -108,6 +116,11 @@ struct CommandLine {
 };
 
 int Run(int argc, char** argv) {
+  std::vector<std::string> arguments = webrequest::ArgumentsInUtf8(argc, argv);
+  std::vector<char*> argumentPointers;
+  for (std::string& argument : arguments) argumentPointers.push_back(argument.data());
+  argumentPointers.push_back(nullptr);
+
   CLI::App app(
       "Performs one HTTP or HTTPS request and prints the page text.\n"
       "Exit status: 0 when the response headers were read, 1 when the request failed "
@@ -148,7 +161,7 @@ int Run(int argc, char** argv) {
   app.add_flag("-i,--include", line.includeHeaders, "print the raw response headers first");
   app.add_flag("--json", line.json, "print every output as one JSON object");
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(arguments.size()), argumentPointers.data());
   } catch (const CLI::ParseError& error) {
     const int code = app.exit(error);  // prints help, the version, or the error
     return code == 0 ? 0 : kExitUsage;
@@ -156,8 +169,10 @@ int Run(int argc, char** argv) {
 
   const std::optional<std::int32_t> method = MethodIndex(line.method);
   if (!method) {
-    std::cerr << "webrequest: --method must be an index 0-7 or a verb name, not \"" << line.method
-              << "\"\n";
+    webrequest::WriteOutput(
+        webrequest::OutputStream::kStandardError,
+        "webrequest: --method must be an index 0-7 or a verb name, not \"" + line.method + "\"\n",
+        webrequest::OutputEncoding::kUtf8);
     return kExitUsage;
   }
 
@@ -166,9 +181,11 @@ int Run(int argc, char** argv) {
   args.method = *method;
   args.body = FromArgument(line.body);
   if (line.bodyFile) {
-    std::ifstream file(*line.bodyFile, std::ios::binary);
+    std::ifstream file(webrequest::PathFromArgument(*line.bodyFile), std::ios::binary);
     if (!file) {
-      std::cerr << "webrequest: cannot read --body-file \"" << *line.bodyFile << "\"\n";
+      webrequest::WriteOutput(webrequest::OutputStream::kStandardError,
+                              "webrequest: cannot read --body-file \"" + *line.bodyFile + "\"\n",
+                              webrequest::OutputEncoding::kUtf8);
       return kExitUsage;
     }
     args.bodyBytes = ByteBuffer(
@@ -216,16 +233,20 @@ int Run(int argc, char** argv) {
     output["responseCookies"] = ToUtf8(responseCookies);
     output["location"] = ToUtf8(location);
     output["responseBytes"] = Base64(responseBytes.bytes());
-    std::cout << output.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    webrequest::WriteOutput(
+        webrequest::OutputStream::kStandardOutput,
+        output.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n",
+        webrequest::OutputEncoding::kUtf8);
   } else if (headersRead) {
-    if (line.includeHeaders) std::cout << ToUtf8(responseHeaders);
-    std::cout << ToUtf8(result);
+    if (line.includeHeaders) Print(responseHeaders);
+    Print(result);
   }
   std::cout.flush();
   if (!headersRead) {
-    std::cerr << "webrequest: "
-              << (status.empty() ? std::string("no response headers were read") : ToUtf8(status))
-              << "\n";
+    const Text message = Concat(
+        "webrequest: ", status.empty() ? Text("no response headers were read") : status, "\n");
+    webrequest::WriteOutput(webrequest::OutputStream::kStandardError, message.view(),
+                            webrequest::OutputEncoding::kCp936);
     return kExitEngineFailure;
   }
   return kExitHeadersRead;

@@ -7,8 +7,10 @@
 //   build/bench/web/web_request_bench
 //
 // Compare items_per_second of the two (a) rows and bytes_per_second of the two
-// (b) rows; the WebRequest (b) row also reports its peak resident memory as a
-// multiple of the body (peak_per_body).
+// (b) rows; the WebRequest (b) rows also report their peak resident memory
+// as a multiple of the body (peak_per_body). BM_FreshBufferFloor shows what
+// writing the body once into new memory costs on this machine, the least any
+// caller that keeps the body pays.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <netinet/in.h>
@@ -24,6 +26,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "platform/http_service.h"
@@ -172,6 +175,162 @@ BENCHMARK(BM_ServiceSmallGets)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 
+// The HTTP service's calls exactly as WebRequest makes them for a small GET
+// (options, the default header block, the raw header query), with the
+// engine's own text work left out.
+void BM_ServiceEngineCallsSmallGets(benchmark::State& state) {
+  LocalServer server(static_cast<std::int64_t>(kSmallPage.size()));
+  const Text block = BuildRequestHeaders(Text(), 0, Text(), true, true);
+  const std::u16string wideBlock(block.view().begin(), block.view().end());
+  const std::u16string url = u"http://127.0.0.1:" +
+                             std::u16string(std::to_string(server.port()).begin(),
+                                            std::to_string(server.port()).end()) +
+                             u"/page";
+  for (auto _ : state) {
+    const auto http = platform::NewHttpService();
+    platform::URL_COMPONENTS components;
+    components.dwStructSize = sizeof(components);
+    components.dwSchemeLength = components.dwHostNameLength = components.dwUrlPathLength =
+        components.dwExtraInfoLength = 0xFFFFFFFF;
+    http->WinHttpCrackUrl(url.c_str(), static_cast<std::uint32_t>(url.size()), 0, &components);
+    const auto session =
+        http->WinHttpOpen(nullptr, platform::WINHTTP_ACCESS_TYPE_NO_PROXY, u"", nullptr, 0);
+    http->WinHttpSetTimeouts(session, 30000, 30000, 30000, 30000);
+    const auto connection =
+        http->WinHttpConnect(session, u"127.0.0.1", static_cast<std::uint16_t>(server.port()), 0);
+    const auto request =
+        http->WinHttpOpenRequest(connection, u"GET", u"/page", nullptr, nullptr, nullptr, 0);
+    const std::uint32_t flags = 0x3300;
+    http->WinHttpSetOption(request, platform::WINHTTP_OPTION_SECURITY_FLAGS, &flags, 4);
+    const std::uint32_t cookies = platform::WINHTTP_DISABLE_COOKIES;
+    http->WinHttpSetOption(request, platform::WINHTTP_OPTION_DISABLE_FEATURE, &cookies, 4);
+    http->WinHttpAddRequestHeaders(request, wideBlock.c_str(),
+                                   static_cast<std::uint32_t>(wideBlock.size()),
+                                   platform::WINHTTP_ADDREQ_FLAG_ADD);
+    std::string body;
+    if (!http->WinHttpSendRequest(request, nullptr, 0, nullptr, 0, 0, 0) ||
+        !http->WinHttpReceiveResponse(request, nullptr)) {
+      state.SkipWithError("request failed");
+    }
+    for (int i = 0; i < 1000; ++i) {
+      std::uint32_t available = 0;
+      if (!http->WinHttpQueryDataAvailable(request, &available) || available == 0) break;
+      const std::size_t start = body.size();
+      body.resize(start + available);
+      std::uint32_t read = 0;
+      http->WinHttpReadData(request, body.data() + start, available, &read);
+      body.resize(start + read);
+    }
+    std::uint32_t size = 0, index = 0;
+    http->WinHttpQueryHeaders(request, platform::WINHTTP_QUERY_RAW_HEADERS_CRLF, nullptr, nullptr,
+                              &size, &index);
+    std::u16string raw(size / 2, u'\0');
+    http->WinHttpQueryHeaders(request, platform::WINHTTP_QUERY_RAW_HEADERS_CRLF, nullptr,
+                              raw.data(), &size, &index);
+    benchmark::DoNotOptimize(body);
+    benchmark::DoNotOptimize(raw);
+    http->WinHttpCloseHandle(request);
+    http->WinHttpCloseHandle(connection);
+    http->WinHttpCloseHandle(session);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ServiceEngineCallsSmallGets)
+    ->Iterations(kSmallRequests)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+// A service that answers every call at once from memory: what WebRequest
+// itself costs per call, without sockets (the URL is still parsed by the
+// real layer).
+class CannedService : public platform::HttpService {
+ public:
+  explicit CannedService(const std::string& page) : page_(page) {}
+  bool WinHttpCheckPlatform() override { return true; }
+  bool WinHttpCrackUrl(const char16_t* url, std::uint32_t length, std::uint32_t flags,
+                       platform::URL_COMPONENTS* components) override {
+    return real_->WinHttpCrackUrl(url, length, flags, components);
+  }
+  platform::HINTERNET WinHttpOpen(const char16_t*, std::uint32_t, const char16_t*,
+                                  const char16_t*, std::uint32_t) override {
+    return &handles_[0];
+  }
+  bool WinHttpSetTimeouts(platform::HINTERNET, int, int, int, int) override { return true; }
+  platform::HINTERNET WinHttpConnect(platform::HINTERNET, const char16_t*, std::uint16_t,
+                                     std::uint32_t) override {
+    return &handles_[1];
+  }
+  platform::HINTERNET WinHttpOpenRequest(platform::HINTERNET, const char16_t*, const char16_t*,
+                                         const char16_t*, const char16_t*,
+                                         const char16_t* const*, std::uint32_t) override {
+    unread_ = page_.size();
+    return &handles_[2];
+  }
+  bool WinHttpSetCredentials(platform::HINTERNET, std::uint32_t, std::uint32_t, const char16_t*,
+                             const char16_t*, void*) override {
+    return true;
+  }
+  bool WinHttpSetOption(platform::HINTERNET, std::uint32_t, const void*, std::uint32_t) override {
+    return true;
+  }
+  bool WinHttpAddRequestHeaders(platform::HINTERNET, const char16_t*, std::uint32_t,
+                                std::uint32_t) override {
+    return true;
+  }
+  bool WinHttpSendRequest(platform::HINTERNET, const char16_t*, std::uint32_t, const void*,
+                          std::uint32_t, std::uint32_t, std::uintptr_t) override {
+    return true;
+  }
+  bool WinHttpReceiveResponse(platform::HINTERNET, void*) override { return true; }
+  bool WinHttpQueryDataAvailable(platform::HINTERNET, std::uint32_t* available) override {
+    *available = static_cast<std::uint32_t>(unread_);
+    return true;
+  }
+  bool WinHttpReadData(platform::HINTERNET, void* buffer, std::uint32_t size,
+                       std::uint32_t* read) override {
+    const std::size_t count = std::min<std::size_t>(size, unread_);
+    std::memcpy(buffer, page_.data() + (page_.size() - unread_), count);
+    unread_ -= count;
+    *read = static_cast<std::uint32_t>(count);
+    return true;
+  }
+  bool WinHttpQueryHeaders(platform::HINTERNET, std::uint32_t, const char16_t*, void* buffer,
+                           std::uint32_t* length, std::uint32_t*) override {
+    const std::uint32_t needed = static_cast<std::uint32_t>((kHead.size() + 1) * 2);
+    if (buffer == nullptr || *length < needed) {
+      *length = needed;
+      return false;
+    }
+    auto* out = static_cast<char16_t*>(buffer);
+    for (std::size_t i = 0; i < kHead.size(); ++i) out[i] = static_cast<char16_t>(kHead[i]);
+    out[kHead.size()] = u'\0';
+    *length = needed - 2;
+    return true;
+  }
+  bool WinHttpCloseHandle(platform::HINTERNET) override { return true; }
+
+ private:
+  static constexpr std::string_view kHead =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 66\r\n\r\n";
+  const std::string page_;
+  std::size_t unread_ = 0;
+  char handles_[3] = {};
+  const std::unique_ptr<platform::HttpService> real_ = platform::NewHttpService();
+};
+
+void BM_WebRequestCannedService(benchmark::State& state) {
+  CannedService service(kSmallPage);
+  const Text url("http://127.0.0.1:8080/page");
+  for (auto _ : state) {
+    Text status;
+    const Text page = WebRequest({.url = url, .status = &status}, service);
+    if (status != "200 OK") state.SkipWithError("request failed");
+    benchmark::DoNotOptimize(page);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_WebRequestCannedService)->Unit(benchmark::kMicrosecond);
+
 std::size_t Discard(char*, std::size_t size, std::size_t count, void*) { return size * count; }
 
 // The same request as WebRequest's: its default header lines, no others.
@@ -237,6 +396,47 @@ void BM_WebRequestLargeBody(benchmark::State& state) {
   state.counters["peak_per_body"] = static_cast<double>(peak) / static_cast<double>(kLargeBody);
 }
 BENCHMARK(BM_WebRequestLargeBody)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same body asked for as page text alone, the common call: the text
+// takes the body's storage, so the body is held once.
+void BM_WebRequestLargePage(benchmark::State& state) {
+  LocalServer server(kLargeBody);
+  const Text url(server.Url());
+  std::int64_t peak = 0;
+  for (auto _ : state) {
+    const std::int64_t childPeak = RunInChild([&url] {
+      Text status;
+      const Text page = WebRequest({.url = url, .status = &status});
+      return status == "200 OK" && TextLength(page) == kLargeBody;
+    });
+    if (childPeak < 0) state.SkipWithError("request failed");
+    peak = std::max(peak, childPeak);
+  }
+  state.SetBytesProcessed(state.iterations() * kLargeBody);
+  state.counters["peak_per_body"] = static_cast<double>(peak) / static_cast<double>(kLargeBody);
+}
+BENCHMARK(BM_WebRequestLargePage)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What any caller that keeps the body in memory pays at least: the body's
+// size written once into fresh memory in a new process (the page faults of a
+// new buffer), with no transfer at all.
+void BM_FreshBufferFloor(benchmark::State& state) {
+  for (auto _ : state) {
+    const std::int64_t childPeak = RunInChild([] {
+      std::string buffer;
+      buffer.reserve(static_cast<std::size_t>(kLargeBody));
+      const std::string block(1 << 20, 'x');
+      for (std::int64_t left = kLargeBody; left > 0; left -= std::int64_t{block.size()}) {
+        buffer.append(block);
+      }
+      benchmark::DoNotOptimize(buffer.data());
+      return buffer.size() == static_cast<std::size_t>(kLargeBody);
+    });
+    if (childPeak < 0) state.SkipWithError("child failed");
+  }
+  state.SetBytesProcessed(state.iterations() * kLargeBody);
+}
+BENCHMARK(BM_FreshBufferFloor)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The service alone hands the body over and the bytes are dropped: the
 // transport's own rate, without the copies WebRequest keeps.

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool mergeCookies = switches & 4;
   Text page;
   ProcessResponse(rawHeaders, body, mergeCookies, objects, cookies, responseCookies, status,
-                  location, responseBytes, page);
+                  location, &responseBytes, page);
   if (!(responseBytes == body)) std::abort();
   if (TextLength(status) > TextLength(rawHeaders)) std::abort();
   if (mergeCookies && (switches & 1) && cookies != responseCookies) std::abort();

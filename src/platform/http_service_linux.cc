@@ -326,6 +326,12 @@ class Request : public HandleObject {
 
   bool HasHeaders() const { return headersComplete_ && !failedHeaders_; }
   const std::string& RawHeaders() const { return rawHeaders_; }
+  // The raw header block in UTF-16, converted once for the size query and
+  // the query that follows it.
+  const std::u16string& RawHeadersWide() {
+    if (!rawHeadersWide_) rawHeadersWide_ = Cp936ToUtf16(rawHeaders_);
+    return *rawHeadersWide_;
+  }
 
  private:
   std::size_t Unread() const { return body_buffer_.size() - readOffset_; }
@@ -619,6 +625,7 @@ class Request : public HandleObject {
       }
       request.tunnelRefused_ = true;
       request.rawHeaders_ = std::move(request.pendingHeaders_);
+      request.rawHeadersWide_.reset();
       request.pendingHeaders_.clear();
       request.headersComplete_ = true;
       return length;
@@ -639,6 +646,7 @@ class Request : public HandleObject {
       return 0;  // this leg ends here; Drive starts the next one
     }
     request.rawHeaders_ = std::move(request.pendingHeaders_);
+    request.rawHeadersWide_.reset();
     request.pendingHeaders_.clear();
     request.headersComplete_ = true;
     return length;
@@ -729,6 +737,7 @@ class Request : public HandleObject {
   std::optional<std::string> location_;
   std::string pendingHeaders_;
   std::string rawHeaders_;
+  std::optional<std::u16string> rawHeadersWide_;  // made on first query, dropped with the block
   bool headersComplete_ = false;
   bool failedHeaders_ = false;
   std::string body_buffer_;
@@ -979,12 +988,12 @@ class LinuxHttpService : public HttpService {
 
   bool WinHttpQueryHeaders(HINTERNET handle, std::uint32_t level, const char16_t* name,
                            void* buffer, std::uint32_t* length, std::uint32_t* index) override {
-    const auto* request = Find<Request>(handle);
+    auto* request = Find<Request>(handle);
     if (request == nullptr || length == nullptr || name != nullptr || !request->HasHeaders() ||
         level != WINHTTP_QUERY_RAW_HEADERS_CRLF || (index != nullptr && *index != 0)) {
       return false;
     }
-    const std::u16string wide = Cp936ToUtf16(request->RawHeaders());
+    const std::u16string& wide = request->RawHeadersWide();
     const std::size_t needed = (wide.size() + 1) * sizeof(char16_t);
     if (buffer == nullptr || *length < needed) {
       *length = static_cast<std::uint32_t>(needed);

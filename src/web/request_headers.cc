@@ -1,6 +1,9 @@
 #include "web/request_headers.h"
 
+#include <algorithm>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace timesync {
 namespace {
@@ -37,6 +40,38 @@ Text CapitalizeName(const Text& name) {
   return Text::FromString(std::move(capitalised));
 }
 
+// NormalizeHeaderNames for a block of ASCII bytes only, where every byte is a
+// character of its own: one pass over the bytes, the same result as the
+// general path. No value when the block holds any other byte.
+std::optional<Text> NormalizeAsciiHeaderNames(std::string_view block) {
+  if (std::any_of(block.begin(), block.end(),
+                  [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+    return std::nullopt;
+  }
+  const auto upperCased = [](char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  };
+  std::string result;
+  result.reserve(block.size() + 2);
+  for (std::size_t start = 0; start < block.size();) {
+    std::size_t end = block.find("\r\n", start);
+    if (end == std::string_view::npos) end = block.size();
+    const std::string_view line = block.substr(start, end - start);
+    start = end + 2;
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;  // also every empty line
+    const std::size_t first = result.size();
+    result.append(line);
+    result += "\r\n";
+    if (colon > 0) result[first] = upperCased(result[first]);
+    for (std::size_t i = first; i + 1 < first + colon; ++i) {
+      if (result[i] == '-') result[i + 1] = upperCased(result[i + 1]);
+    }
+  }
+  if (result.size() >= 2) result.resize(result.size() - 2);
+  return Text::FromString(std::move(result));
+}
+
 }  // namespace
 
 Text BuildRequestHeaders(const Text& extraHeaders, std::int32_t method, const Text& cookies,
@@ -71,6 +106,7 @@ Text BuildRequestHeaders(const Text& extraHeaders, std::int32_t method, const Te
 }
 
 Text NormalizeHeaderNames(const Text& block) {
+  if (std::optional<Text> ascii = NormalizeAsciiHeaderNames(block.view())) return *std::move(ascii);
   std::string result;
   for (const Text& line : Split(block, "\r\n")) {
     const std::int64_t colon = Find(line, ":");

@@ -1,5 +1,8 @@
 #include "web/response.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "platform/component_library.h"
 #include "platform/events.h"
 #include "web/cookies.h"
@@ -47,28 +50,49 @@ class ComponentLibraryScope {
   ComponentLibraryScope& operator=(const ComponentLibraryScope&) = delete;
 };
 
-// The page decoded from the charset its meta tag declares, or `page` as it is.
-Text DecodeDeclaredCharset(Text page, const ByteBuffer& body, ResponseStageObjects& objects) {
+// Whether `head` holds "<meta" in any letter case, byte by byte. The charset
+// pattern cannot match without it: '<' and the ASCII letters never come from
+// a two-byte character, so a page without it needs no pattern run at all.
+bool MayDeclareCharset(std::string_view head) {
+  constexpr std::string_view kTagStart = "meta";
+  for (std::size_t at = head.find('<'); at != std::string_view::npos; at = head.find('<', at + 1)) {
+    const std::string_view name = head.substr(at + 1, kTagStart.size());
+    if (name.size() == kTagStart.size() &&
+        std::equal(name.begin(), name.end(), kTagStart.begin(), [](char a, char b) {
+          return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+        })) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Replaces `page` with `body` decoded from the charset the page's meta tag
+// declares, when it declares one the decoder knows. `body` may be the page's
+// own bytes: it is read whole before the page is replaced.
+void DecodeDeclaredCharset(Text& page, std::string_view body, ResponseStageObjects& objects) {
   const ComponentLibraryScope componentLibrary;
-  // An empty page (the reply to a HEAD request) holds no meta tag: the pattern
-  // is not even compiled for it.
-  if (!page.empty() && objects.regex.Execute(kCharsetPattern, Left(page, kCharsetSearchLength))) {
+  const Text head = Left(page, kCharsetSearchLength);
+  if (!MayDeclareCharset(head.view())) {
+    ProcessPendingEvents();  // as after a pattern run that finds no tag
+    return;
+  }
+  if (objects.regex.Execute(kCharsetPattern, head)) {
     const Text charset = objects.regex.SubMatchText(1, 1);
     if (!charset.empty() &&
         objects.streamSlot.Open(charset.view()) == platform::CharsetDecoder::OpenResult::kOpened) {
-      page = Text::FromString(objects.streamSlot.ReadText(body.view()));
+      page = Text::FromString(objects.streamSlot.ReadText(body));
       objects.streamSlot.Release();
     }
     ProcessPendingEvents();
   }
-  return page;
 }
 
 }  // namespace
 
 void ProcessResponse(Text rawHeaders, ByteBuffer body, bool mergeCookies,
                      ResponseStageObjects& objects, Text& cookies, Text& responseCookies,
-                     Text& status, Text& location, ByteBuffer& responseBytes, Text& pageText) {
+                     Text& status, Text& location, ByteBuffer* responseBytes, Text& pageText) {
   const std::int64_t statusEnd = Find(rawHeaders, "\r\n", kStatusTextStart);
   status = Mid(rawHeaders, kStatusTextStart, statusEnd - kStatusTextStart);
 
@@ -77,9 +101,20 @@ void ProcessResponse(Text rawHeaders, ByteBuffer body, bool mergeCookies,
   if (mergeCookies && !cookies.empty()) responseCookies = MergeCookies(cookies, responseCookies);
 
   // The body moves into its output rather than being copied: a large page is
-  // held twice (bytes and text), not three times.
-  responseBytes = std::move(body);
-  pageText = DecodeDeclaredCharset(BytesToText(responseBytes), responseBytes, objects);
+  // held twice (bytes and text), not three times. When the bytes are not
+  // wanted and hold no zero byte, the page text takes the body's storage and
+  // is held once.
+  if (responseBytes != nullptr) {
+    *responseBytes = std::move(body);
+    pageText = BytesToText(*responseBytes);
+    DecodeDeclaredCharset(pageText, responseBytes->view(), objects);
+  } else if (body.view().find('\0') == std::string_view::npos) {
+    pageText = Text::FromString(std::move(body.mutable_bytes()));
+    DecodeDeclaredCharset(pageText, pageText.view(), objects);
+  } else {
+    pageText = BytesToText(body);
+    DecodeDeclaredCharset(pageText, body.view(), objects);
+  }
 }
 
 }  // namespace timesync

@@ -8,7 +8,7 @@
 //   ProcessResponse(
 //       "HTTP/1.1 302 Found\r\nSet-Cookie: a=1; path=/\r\nLocation: /next\r\n\r\n",
 //       ByteBuffer(std::string("hi")), /*mergeCookies=*/true, objects, cookies,
-//       responseCookies, status, location, responseBytes, page);
+//       responseCookies, status, location, &responseBytes, page);
 //   // status == "302 Found", location == "/next", page == "hi",
 //   // responseCookies == cookies == "a=1; x=1" (the server's members first)
 //
@@ -49,10 +49,12 @@ struct ResponseStageObjects {
 // writes `status`, `responseBytes` and `pageText`, and, when the response
 // calls for it, `cookies`, `responseCookies` and `location`. Outputs it does
 // not write keep their values. The header block is taken by value, so an
-// output may be the very text it came in.
+// output may be the very text it came in. A null `responseBytes` means the
+// caller does not want the bytes: the page text is then made without a
+// second copy of a large body.
 void ProcessResponse(Text rawHeaders, ByteBuffer body, bool mergeCookies,
                      ResponseStageObjects& objects, Text& cookies, Text& responseCookies,
-                     Text& status, Text& location, ByteBuffer& responseBytes, Text& pageText);
+                     Text& status, Text& location, ByteBuffer* responseBytes, Text& pageText);
 
 }  // namespace timesync
 

@@ -332,8 +332,9 @@ Text RunRequest(const WebRequestArgs& args, Outputs& out, CallState& call) {
   out.responseHeaders = WideToText(headerBuffer);
 
   Text pageText;
-  ProcessResponse(out.responseHeaders, std::move(received), args.mergeCookies, call.responseStage, out.cookies,
-                  out.responseCookies, out.status, out.location, out.responseBytes, pageText);
+  ProcessResponse(out.responseHeaders, std::move(received), args.mergeCookies, call.responseStage,
+                  out.cookies, out.responseCookies, out.status, out.location,
+                  args.responseBytes != nullptr ? &out.responseBytes : nullptr, pageText);
   return pageText;
 }
 

@@ -69,6 +69,20 @@ TEST(Cp936Encode, BestFitOrQuestionMark) {
   EXPECT_TRUE(emoji == "?" || emoji == "??") << emoji;
 }
 
+TEST(Cp936Encode, AsciiStandsForItself) {
+  std::u16string wide;
+  std::string bytes;
+  for (int c = 0; c < 0x80; ++c) {
+    wide += static_cast<char16_t>(c);
+    bytes += static_cast<char>(c);
+  }
+  EXPECT_EQ(Utf16ToCp936(wide), bytes);
+  EXPECT_EQ(platform::Cp936ToUtf8(bytes), bytes);
+  // One unit beyond ASCII anywhere sends the whole text through the converter.
+  EXPECT_EQ(Utf16ToCp936(wide + u"\u4E2D"), bytes + "\xD6\xD0");
+  EXPECT_EQ(Utf16ToCp936(u"\u00A6" + wide), "|" + bytes);
+}
+
 TEST(Cp936RoundTrip, Utf8AndUtf16) {
   const std::string utf8 =
       "\xE6\xA0\xA1\xE6\x97\xB6\xE5\xAE\x8C\xE6\xAF\x95 ok \xE2\x82\xAC";  // 校时完毕 ok €
