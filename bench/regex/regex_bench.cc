@@ -114,9 +114,30 @@ void BM_ConversionToUtf16Only(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * page.size());
 }
 
+// Every match's text and byte position over a 64 KiB page, the way a caller
+// walks the collection.
+void BM_RegexObjectEveryMatchWithPosition(benchmark::State& state) {
+  const Text page = Left(Page(), 64 * 1024);
+  const Text pattern("\\d+");
+  RegexObject regex;
+  if (!regex.Execute(pattern, page)) state.SkipWithError("the pattern did not run");
+  const int count = regex.MatchCount();
+  for (auto _ : state) {
+    std::int64_t positions = 0;
+    for (int index = 1; index <= count; ++index) {
+      int position = 0;
+      benchmark::DoNotOptimize(regex.MatchText(index, &position));
+      positions += position;
+    }
+    benchmark::DoNotOptimize(positions);
+  }
+  state.counters["matches"] = count;
+}
+
 BENCHMARK(BM_RegexObjectExecuteAndCount)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_RawPcre2JitOverUtf16)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ConversionToUtf16Only)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_RegexObjectEveryMatchWithPosition)->Unit(benchmark::kMillisecond);
 
 #ifndef _WIN32
 // The same conversion with ICU reading every byte, for comparison: what the
