@@ -6,10 +6,12 @@
 // Decoding to UTF-16 is the hot path of the regular-expression object (a page
 // of many megabytes is converted whole before every search), so it does not
 // go through ICU byte by byte: runs of ASCII bytes are widened directly, and
-// two-byte characters are read from a table that ICU itself filled once per
-// thread. Only what the table cannot answer (a broken or unassigned sequence,
-// a lead byte at the end) is handed to ICU, up to a byte that always ends a
-// character, so the result is ICU's to the last unit.
+// two-byte characters are read from a table that ICU itself fills, per thread
+// and one lead byte's row at a time when that lead byte first comes up (a
+// short text pays for a few rows, not for the whole table). Only what the
+// table cannot answer (a broken or unassigned sequence, a lead byte at the
+// end) is handed to ICU, up to a byte that always ends a character, so the
+// result is ICU's to the last unit.
 #include <sys/mman.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
@@ -141,38 +143,29 @@ constexpr unsigned kTrailFirst = 0x40;
 constexpr std::size_t kTrailCount = 0x100 - kTrailFirst;
 bool IsLeadByte(unsigned byte) { return byte >= kLeadFirst && byte <= kLeadLast; }
 
+constexpr std::size_t kLeadCount = kLeadLast - kLeadFirst + 1;
+
 // What one thread needs to decode code page 936: the converter, and the one
 // UTF-16 unit ICU gives for every two-byte sequence and every single byte
 // from 0x80 up. A 0 in a table sends that sequence to ICU: it is broken or
-// unassigned (ICU writes '?' for it), or ICU gives something other than one
-// unit. Bytes below 0x80 are ASCII in this code page.
+// unassigned (ICU writes '?' for it), ICU gives something other than one
+// unit, or its lead byte's row is not filled yet. Bytes below 0x80 are ASCII
+// in this code page.
 struct Cp936Decoder {
   IcuConverter converter;
-  std::array<char16_t, (kLeadLast - kLeadFirst + 1) * kTrailCount> pairs{};
+  std::array<char16_t, kLeadCount * kTrailCount> pairs{};
+  std::array<bool, kLeadCount> rowFilled{};  // by lead byte - kLeadFirst
   std::array<char16_t, 0x80> highSingles{};  // by byte - 0x80; lead bytes stay 0
 };
 
-// Fills the tables by letting ICU decode every sequence, each followed by a
-// line feed, in one call. Should ICU's answer not split into one line per
-// sequence, the tables stay empty and ICU decodes every non-ASCII byte.
-void FillDecoderTables(Cp936Decoder& decoder) {
-  std::string probe;
-  probe.reserve(3 * decoder.pairs.size() + 2 * decoder.highSingles.size());
-  for (unsigned lead = kLeadFirst; lead <= kLeadLast; ++lead) {
-    for (unsigned trail = kTrailFirst; trail <= 0xFF; ++trail) {
-      probe += static_cast<char>(lead);
-      probe += static_cast<char>(trail);
-      probe += '\n';
-    }
-  }
-  for (unsigned byte = 0x80; byte <= 0xFF; ++byte) {
-    if (IsLeadByte(byte)) continue;
-    probe += static_cast<char>(byte);
-    probe += '\n';
-  }
+// ICU's one unit for each sequence of `probe`, where every sequence is
+// followed by a line feed, decoded in one call; 0 for a sequence that gives
+// anything else. Empty when ICU's answer does not split into `count` lines.
+std::vector<char16_t> ProbeUnits(UConverter* converter, std::string_view probe, std::size_t count) {
   std::u16string decoded;
-  if (!AppendIcuDecoding(decoder.converter.get(), probe, decoded)) return;
+  if (!AppendIcuDecoding(converter, probe, decoded)) return {};
   std::vector<char16_t> units;
+  units.reserve(count);
   std::size_t lineStart = 0;
   for (std::size_t i = 0; i < decoded.size(); ++i) {
     if (decoded[i] != u'\n') continue;
@@ -183,10 +176,34 @@ void FillDecoderTables(Cp936Decoder& decoder) {
     units.push_back(usable ? unit : 0);
     lineStart = i + 1;
   }
-  if (units.size() != decoder.pairs.size() + 2 || lineStart != decoded.size()) return;
-  std::copy_n(units.begin(), decoder.pairs.size(), decoder.pairs.begin());
-  decoder.highSingles[0x80 - 0x80] = units[decoder.pairs.size()];
-  decoder.highSingles[0xFF - 0x80] = units[decoder.pairs.size() + 1];
+  if (units.size() != count || lineStart != decoded.size()) return {};
+  return units;
+}
+
+// The single bytes from 0x80 up that are not lead bytes: 0x80 and 0xFF.
+void FillHighSingles(Cp936Decoder& decoder) {
+  const std::vector<char16_t> units = ProbeUnits(decoder.converter.get(), "\x80\n\xFF\n", 2);
+  if (units.empty()) return;  // the table stays empty: ICU decodes those bytes
+  decoder.highSingles[0x80 - 0x80] = units[0];
+  decoder.highSingles[0xFF - 0x80] = units[1];
+}
+
+// Fills the row of `lead`: every sequence of it and a possible second byte.
+// Should ICU's answer not split into one line per sequence, the row stays
+// empty and ICU decodes that lead byte's characters. Either way the row
+// counts as filled.
+void FillDecoderRow(Cp936Decoder& decoder, unsigned lead) {
+  decoder.rowFilled[lead - kLeadFirst] = true;
+  std::string probe;
+  probe.reserve(3 * kTrailCount);
+  for (unsigned trail = kTrailFirst; trail <= 0xFF; ++trail) {
+    probe += static_cast<char>(lead);
+    probe += static_cast<char>(trail);
+    probe += '\n';
+  }
+  const std::vector<char16_t> units = ProbeUnits(decoder.converter.get(), probe, kTrailCount);
+  if (units.empty()) return;
+  std::copy(units.begin(), units.end(), decoder.pairs.begin() + (lead - kLeadFirst) * kTrailCount);
 }
 
 // The calling thread's decoder, made on first use; null when ICU has no
@@ -197,7 +214,7 @@ Cp936Decoder* ThreadCp936Decoder() {
     auto made = std::make_unique<Cp936Decoder>();
     made->converter = OpenIcuConverter(kCodePage936);
     if (!made->converter) return nullptr;
-    FillDecoderTables(*made);
+    FillHighSingles(*made);
     decoder = std::move(made);
   }
   return decoder.get();
@@ -258,6 +275,10 @@ std::optional<std::u16string> DecodeCp936(Cp936Decoder& decoder, std::string_vie
           *o++ = unit;
           i += 2;
           continue;
+        }
+        if (!decoder.rowFilled[byte - kLeadFirst]) {
+          FillDecoderRow(decoder, byte);
+          continue;  // the same two bytes again, now with their row
         }
       }
       irregular = true;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "platform/codepage.h"
 #include "platform/icu_converter_linux.h"
@@ -99,6 +100,28 @@ TEST_F(Cp936DecodeLikeIcu, RandomMixedInput) {
     for (char& byte : bytes)
       byte = static_cast<char>(random() % 2 ? random() % 128 : 128 + random() % 128);
     ExpectSameAsIcu(bytes);
+  }
+}
+
+// A thread starts with no row of two-byte characters filled: each is filled
+// when its lead byte first comes up, wherever that is, and decoding goes on
+// from the same byte.
+TEST_F(Cp936DecodeLikeIcu, RowsFilledAsTheirLeadBytesComeUp) {
+  ASSERT_TRUE(converter_);
+  const std::string samples[] = {
+      "\xD0\xA3\xCA\xB1\xCD\xEA\xB1\xCF",  // 校时完毕, four rows
+      "2021-07-14 \xCA\xB1\xBC\xE4\xA3\xBA"
+      "04:30:15",                                                       // after ASCII, 时间：
+      "\xA2\xA0\xA2\xA0x",                                              // unassigned, row new
+      "ab\xD6",                                                         // lone lead at the end
+      "\xD6\x30\xD6\xD0",                                               // no second byte, then 中
+      "\x80\xFF\x81\x40\xFE\xFE",                                       // singles, first, last
+      std::string(5000, 'a') + "\xD6\xD0" + std::string(5000, '\xD6'),  // across blocks
+  };
+  for (const std::string& sample : samples) {
+    std::u16string decoded;
+    std::thread([&] { decoded = Cp936ToUtf16(sample); }).join();
+    EXPECT_TRUE(decoded == IcuDecoding(sample)) << sample.substr(0, 40);
   }
 }
 
