@@ -10,9 +10,13 @@
 #include <pcre2.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/codepage.h"
+#ifndef _WIN32
+#include "platform/icu_converter_linux.h"
+#endif
 #include "regex/regex_object.h"
 #include "text/text.h"
 
@@ -110,9 +114,50 @@ void BM_ConversionToUtf16Only(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * page.size());
 }
 
+// Every match's text and byte position over a 64 KiB page, the way a caller
+// walks the collection.
+void BM_RegexObjectEveryMatchWithPosition(benchmark::State& state) {
+  const Text page = Left(Page(), 64 * 1024);
+  const Text pattern("\\d+");
+  RegexObject regex;
+  if (!regex.Execute(pattern, page)) state.SkipWithError("the pattern did not run");
+  const int count = regex.MatchCount();
+  for (auto _ : state) {
+    std::int64_t positions = 0;
+    for (int index = 1; index <= count; ++index) {
+      int position = 0;
+      benchmark::DoNotOptimize(regex.MatchText(index, &position));
+      positions += position;
+    }
+    benchmark::DoNotOptimize(positions);
+  }
+  state.counters["matches"] = count;
+}
+
 BENCHMARK(BM_RegexObjectExecuteAndCount)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_RawPcre2JitOverUtf16)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ConversionToUtf16Only)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_RegexObjectEveryMatchWithPosition)->Unit(benchmark::kMillisecond);
+
+#ifndef _WIN32
+// The same conversion with ICU reading every byte, for comparison: what the
+// code page's own decoding (ASCII runs widened directly, two-byte characters
+// from a table) saves.
+void BM_ConversionThroughIcuAlone(benchmark::State& state) {
+  const Text& page = Page();
+  const platform::IcuConverter converter = platform::OpenIcuConverter("windows-936-2000");
+  if (!converter) {
+    state.SkipWithError("no ICU converter for code page 936");
+    return;
+  }
+  for (auto _ : state) {
+    std::optional<std::u16string> wide = platform::IcuToUtf16(converter.get(), page.view());
+    benchmark::DoNotOptimize(wide->data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * page.size());
+}
+BENCHMARK(BM_ConversionThroughIcuAlone)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+#endif
 
 }  // namespace
 }  // namespace timesync

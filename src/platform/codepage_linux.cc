@@ -2,12 +2,27 @@
 // from Windows itself. Opened by that exact name: ICU's alias "GB2312" names a
 // narrower EUC-CN table. Fallbacks are on, as Windows' best fit is; bytes that
 // form no character decode to '?', where ICU would give U+FFFD.
+//
+// Decoding to UTF-16 is the hot path of the regular-expression object (a page
+// of many megabytes is converted whole before every search), so it does not
+// go through ICU byte by byte: runs of ASCII bytes are widened directly, and
+// two-byte characters are read from a table that ICU itself filled once per
+// thread. Only what the table cannot answer (a broken or unassigned sequence,
+// a lead byte at the end) is handed to ICU, up to a byte that always ends a
+// character, so the result is ICU's to the last unit.
+#include <sys/mman.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 #include <unicode/ucnv_err.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <memory>
+#include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/codepage.h"
 #include "platform/icu_converter_linux.h"
@@ -20,6 +35,8 @@ namespace {
 // length ever passes through ICU's 32-bit counts: a text of 2 GiB or more
 // converts whole instead of being cut or read past its end.
 constexpr std::size_t kBufferUnits = 4096;
+
+constexpr const char* kCodePage936 = "windows-936-2000";
 
 std::u16string ToUtf16(const char* converterName, std::string_view bytes) {
   if (bytes.empty()) return {};
@@ -54,8 +71,6 @@ std::string FromUtf16(const char* converterName, std::u16string_view characters)
   return out;
 }
 
-constexpr const char* kCodePage936 = "windows-936-2000";
-
 void QuestionMarkForIllegalBytes(const void* /*context*/, UConverterToUnicodeArgs* args,
                                  const char* /*codeUnits*/, int32_t /*length*/,
                                  UConverterCallbackReason reason, UErrorCode* error) {
@@ -79,10 +94,12 @@ IcuConverter OpenIcuConverter(const char* name) {
   return converter;
 }
 
-std::optional<std::u16string> IcuToUtf16(UConverter* converter, std::string_view bytes) {
+namespace {
+
+// Appends ICU's decoding of `bytes` (from the converter's initial state, with
+// a final flush) to `out`; false when the conversion fails.
+bool AppendIcuDecoding(UConverter* converter, std::string_view bytes, std::u16string& out) {
   ucnv_resetToUnicode(converter);
-  std::u16string out;
-  out.reserve(bytes.size());  // one UTF-16 unit per byte at most, but for UTF-8 4-byte forms
   const char* source = bytes.data();
   const char* const sourceLimit = bytes.data() + bytes.size();
   UChar buffer[kBufferUnits];
@@ -95,11 +112,189 @@ std::optional<std::u16string> IcuToUtf16(UConverter* converter, std::string_view
     out.append(reinterpret_cast<const char16_t*>(buffer),
                static_cast<std::size_t>(target - buffer));
   }
-  if (U_FAILURE(error)) return std::nullopt;
+  return U_SUCCESS(error);
+}
+
+// Fresh memory of many megabytes is better faulted in 2 MiB at a time than
+// 4 KiB at a time: on a virtual machine every page fault costs microseconds.
+// Only advice: where huge pages are off, nothing changes.
+void AdviseHugePages(const void* data, std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} * 1024 * 1024;
+  if (bytes < 2 * kHugePage) return;
+  const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t begin = (first + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t end = (first + bytes) & ~(kHugePage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
+}
+
+// Lead bytes of two-byte characters, and the lowest byte that can follow one.
+// The bytes below kTrailFirst are characters of their own wherever they stand:
+// no sequence, broken or not, runs through one of them.
+constexpr unsigned kLeadFirst = 0x81;
+constexpr unsigned kLeadLast = 0xFE;
+constexpr unsigned kTrailFirst = 0x40;
+constexpr std::size_t kTrailCount = 0x100 - kTrailFirst;
+bool IsLeadByte(unsigned byte) { return byte >= kLeadFirst && byte <= kLeadLast; }
+
+// What one thread needs to decode code page 936: the converter, and the one
+// UTF-16 unit ICU gives for every two-byte sequence and every single byte
+// from 0x80 up. A 0 in a table sends that sequence to ICU: it is broken or
+// unassigned (ICU writes '?' for it), or ICU gives something other than one
+// unit. Bytes below 0x80 are ASCII in this code page.
+struct Cp936Decoder {
+  IcuConverter converter;
+  std::array<char16_t, (kLeadLast - kLeadFirst + 1) * kTrailCount> pairs{};
+  std::array<char16_t, 0x80> highSingles{};  // by byte - 0x80; lead bytes stay 0
+};
+
+// Fills the tables by letting ICU decode every sequence, each followed by a
+// line feed, in one call. Should ICU's answer not split into one line per
+// sequence, the tables stay empty and ICU decodes every non-ASCII byte.
+void FillDecoderTables(Cp936Decoder& decoder) {
+  std::string probe;
+  probe.reserve(3 * decoder.pairs.size() + 2 * decoder.highSingles.size());
+  for (unsigned lead = kLeadFirst; lead <= kLeadLast; ++lead) {
+    for (unsigned trail = kTrailFirst; trail <= 0xFF; ++trail) {
+      probe += static_cast<char>(lead);
+      probe += static_cast<char>(trail);
+      probe += '\n';
+    }
+  }
+  for (unsigned byte = 0x80; byte <= 0xFF; ++byte) {
+    if (IsLeadByte(byte)) continue;
+    probe += static_cast<char>(byte);
+    probe += '\n';
+  }
+  std::u16string decoded;
+  if (!AppendIcuDecoding(decoder.converter.get(), probe, decoded)) return;
+  std::vector<char16_t> units;
+  std::size_t lineStart = 0;
+  for (std::size_t i = 0; i < decoded.size(); ++i) {
+    if (decoded[i] != u'\n') continue;
+    const std::size_t length = i - lineStart;
+    const char16_t unit = decoded[lineStart];
+    const bool usable =
+        length == 1 && unit != u'?' && unit != 0 && (unit < 0xD800 || unit > 0xDFFF);
+    units.push_back(usable ? unit : 0);
+    lineStart = i + 1;
+  }
+  if (units.size() != decoder.pairs.size() + 2 || lineStart != decoded.size()) return;
+  std::copy_n(units.begin(), decoder.pairs.size(), decoder.pairs.begin());
+  decoder.highSingles[0x80 - 0x80] = units[decoder.pairs.size()];
+  decoder.highSingles[0xFF - 0x80] = units[decoder.pairs.size() + 1];
+}
+
+// The calling thread's decoder, made on first use; null when ICU has no
+// converter for the code page.
+Cp936Decoder* ThreadCp936Decoder() {
+  thread_local std::unique_ptr<Cp936Decoder> decoder;
+  if (!decoder) {
+    auto made = std::make_unique<Cp936Decoder>();
+    made->converter = OpenIcuConverter(kCodePage936);
+    if (!made->converter) return nullptr;
+    FillDecoderTables(*made);
+    decoder = std::move(made);
+  }
+  return decoder.get();
+}
+
+// The output is made a block at a time: resize zero-fills a block's room just
+// before the decoder writes it, while those lines are still in the cache.
+constexpr std::size_t kDecodeBlockBytes = 4096;
+
+std::optional<std::u16string> DecodeCp936(Cp936Decoder& decoder, std::string_view bytes) {
+  const auto* const in = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t size = bytes.size();
+  std::u16string out;
+  out.reserve(size);  // one unit per byte at most outside ICU's stretches
+  AdviseHugePages(out.data(), (out.capacity() + 1) * sizeof(char16_t));
+  std::size_t i = 0;
+  while (i < size) {
+    const std::size_t blockEnd = std::min(size, i + kDecodeBlockBytes);
+    const std::size_t written = out.size();
+    out.resize(written + (blockEnd - i));  // every step below takes a byte at least
+    char16_t* const blockStart = out.data() + written;
+    char16_t* o = blockStart;
+    bool irregular = false;
+    while (i < blockEnd) {
+      const unsigned byte = in[i];
+      if (byte < 0x80) {
+#if defined(__SSE2__)
+        if (blockEnd - i >= 16) {
+          // Sixteen bytes widened at once; only the ASCII ones before the
+          // first other byte are kept (the rest is written over later).
+          const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+          const __m128i zero = _mm_setzero_si128();
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(chunk, zero));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(chunk, zero));
+          const unsigned highBits = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+          const unsigned ascii =
+              highBits == 0 ? 16 : static_cast<unsigned>(__builtin_ctz(highBits));
+          o += ascii;
+          i += ascii;
+          continue;
+        }
+#endif
+        *o++ = static_cast<char16_t>(byte);
+        ++i;
+        continue;
+      }
+      char16_t unit = 0;
+      if (!IsLeadByte(byte)) {
+        unit = decoder.highSingles[byte - 0x80];
+        if (unit != 0) {
+          *o++ = unit;
+          ++i;
+          continue;
+        }
+      } else if (i + 1 < size && in[i + 1] >= kTrailFirst) {
+        unit = decoder.pairs[(byte - kLeadFirst) * kTrailCount + (in[i + 1] - kTrailFirst)];
+        if (unit != 0) {
+          *o++ = unit;
+          i += 2;
+          continue;
+        }
+      }
+      irregular = true;
+      break;
+    }
+    out.resize(static_cast<std::size_t>(o - out.data()));
+    if (irregular) {
+      // ICU takes over up to and including the next byte below kTrailFirst,
+      // after which it is back at the start of a character, as here.
+      std::size_t end = i + 1;
+      while (end < size && in[end] >= kTrailFirst) ++end;
+      end = std::min(size, end + 1);
+      if (!AppendIcuDecoding(decoder.converter.get(), bytes.substr(i, end - i), out)) {
+        return std::nullopt;
+      }
+      i = end;
+    }
+  }
   return out;
 }
 
-std::u16string Cp936ToUtf16(std::string_view bytes) { return ToUtf16(kCodePage936, bytes); }
+}  // namespace
+
+std::optional<std::u16string> IcuToUtf16(UConverter* converter, std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());  // one UTF-16 unit per byte at most, but for UTF-8 4-byte forms
+  if (!AppendIcuDecoding(converter, bytes, out)) return std::nullopt;
+  return out;
+}
+
+std::u16string Cp936ToUtf16(std::string_view bytes) {
+  if (bytes.empty()) return {};
+  Cp936Decoder* const decoder = ThreadCp936Decoder();
+  if (decoder == nullptr) return {};
+  return DecodeCp936(*decoder, bytes).value_or(std::u16string());
+}
+
 std::string Utf16ToCp936(std::u16string_view characters) {
   return FromUtf16(kCodePage936, characters);
 }

@@ -576,6 +576,7 @@ std::optional<std::vector<std::uint32_t>> FindMatches(
   std::vector<std::uint32_t> spans;
   // Room for the matches of a typical run at once; more grows as needed.
   spans.reserve(std::min<std::size_t>(2 * pairs * (subject.size() / 8 + 1), std::size_t{1} << 22));
+  const PCRE2_SIZE* const ovector = pcre2_get_ovector_pointer(matchData.get());
   std::size_t start = 0;
   unsigned searchesSinceClockCheck = 0;
   while (start <= subject.size()) {
@@ -587,14 +588,15 @@ std::optional<std::vector<std::uint32_t>> FindMatches(
                                          matchData.get(), compiled.context.get());
     if (result == PCRE2_ERROR_NOMATCH) break;
     if (result <= 0) return std::nullopt;  // a limit was hit or the search failed
-    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(matchData.get());
-    const std::size_t setPairs = std::min(pairs, static_cast<std::size_t>(result));
-    for (std::size_t i = 0; i < 2 * pairs; ++i) {
-      // Pairs from `result` on belong to groups that took no part.
-      spans.push_back(i < 2 * setPairs && ovector[i] != PCRE2_UNSET
-                          ? static_cast<std::uint32_t>(ovector[i])
-                          : kUnset);
+    // The match itself, then its groups; pairs from `result` on belong to
+    // groups that took no part.
+    spans.push_back(static_cast<std::uint32_t>(ovector[0]));
+    spans.push_back(static_cast<std::uint32_t>(ovector[1]));
+    const std::size_t setUnits = 2 * std::min(pairs, static_cast<std::size_t>(result));
+    for (std::size_t i = 2; i < setUnits; ++i) {
+      spans.push_back(ovector[i] != PCRE2_UNSET ? static_cast<std::uint32_t>(ovector[i]) : kUnset);
     }
+    spans.resize(spans.size() + (2 * pairs - setUnits), kUnset);
     if (!global) break;
     // After an empty match the next search starts one code unit further.
     start = ovector[1] > ovector[0] ? ovector[1] : ovector[0] + 1;

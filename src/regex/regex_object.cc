@@ -18,6 +18,7 @@ RegexObject::~RegexObject() {
   regexEngine.reset();
   matchCollection.reset();
   subjectValue = std::int32_t{0};
+  subjectText.reset();
   platform::CoUninitialize();
 }
 
@@ -26,7 +27,8 @@ RegexObject::~RegexObject() {
 RegexObject::RegexObject(const RegexObject& other)
     : regexEngine(other.regexEngine),
       matchCollection(other.matchCollection),
-      subjectValue(other.subjectValue) {
+      subjectValue(other.subjectValue),
+      subjectText(other.subjectText) {
   platform::CoInitialize();
 }
 
@@ -35,6 +37,7 @@ RegexObject& RegexObject::operator=(const RegexObject& other) {
   regexEngine = other.regexEngine;
   matchCollection = other.matchCollection;
   subjectValue = other.subjectValue;
+  subjectText = other.subjectText;
   return *this;
 }
 
@@ -42,6 +45,7 @@ bool RegexObject::Execute(const Text& pattern, const Text& subject, bool caseSen
                           bool multiLine, bool globalMatch, bool useQuotePlaceholder) {
   regexEngine.reset();
   matchCollection.reset();
+  subjectText.reset();
   auto engine = std::make_shared<platform::RegexEngine>();
   engine->SetIgnoreCase(!caseSensitive);
   engine->SetMultiline(multiLine);
@@ -96,8 +100,11 @@ std::optional<platform::RegexMatch> RegexObject::MatchItem(int index) const {
 // engine index; -2 when it is not there.
 int RegexObject::FoundPosition(const Text& found,
                                const std::optional<platform::RegexMatch>& match) const {
-  std::u16string digitsBuffer;
-  const Text haystack = ToText(SubjectAsWideText(digitsBuffer));
+  if (!subjectText) {
+    std::u16string digitsBuffer;
+    subjectText = std::make_shared<const Text>(ToText(SubjectAsWideText(digitsBuffer)));
+  }
+  const Text& haystack = *subjectText;
   const std::int64_t firstIndex =
       match ? TruncateToInteger(static_cast<double>(match->FirstIndex())) : 0;
   const bool ignoreCase = regexEngine && regexEngine->IgnoreCase();

@@ -96,6 +96,10 @@ class RegexObject {
   std::shared_ptr<platform::RegexEngine> regexEngine;
   std::shared_ptr<const platform::RegexMatchCollection> matchCollection;
   SubjectValue subjectValue;
+  // The subject read back as text for the position search: made by the first
+  // search after an Execute (or before any), kept until the next Execute, and
+  // shared by copies, so walking the matches does not convert it every time.
+  mutable std::shared_ptr<const Text> subjectText;
 };
 
 }  // namespace timesync

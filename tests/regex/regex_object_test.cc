@@ -198,6 +198,27 @@ TEST(RegexObjectTest, PositionsAreSearchedFromTheEngineIndex) {
   EXPECT_EQ(position, 1);
 }
 
+// The position search reads the subject of the last Execute, however many
+// searches came before it, and a copy keeps reading its own.
+TEST(RegexObjectTest, PositionsFollowTheLastSubject) {
+  RegexObject regex;
+  int position = 99;
+  EXPECT_EQ(regex.MatchText(1, &position), Text(""));
+  EXPECT_EQ(position, 0);  // the subject reads "0" before any Execute
+  ASSERT_TRUE(regex.Execute("a", "xxxa"));
+  EXPECT_EQ(regex.MatchText(1, &position), Text("a"));
+  EXPECT_EQ(position, 3);
+  const RegexObject copy(regex);
+  ASSERT_TRUE(regex.Execute("a", "a"));
+  EXPECT_EQ(regex.MatchText(1, &position), Text("a"));
+  EXPECT_EQ(position, 0);
+  ASSERT_FALSE(regex.Execute("(", ""));  // refused, over an empty subject
+  EXPECT_EQ(regex.MatchText(1, &position), Text(""));
+  EXPECT_EQ(position, -2);
+  EXPECT_EQ(copy.MatchText(1, &position), Text("a"));
+  EXPECT_EQ(position, 3);
+}
+
 TEST(RegexObjectTest, ReplacesWithTheEnginesRules) {
   RegexObject regex;
   ASSERT_TRUE(regex.Execute("(\\S+)(\\s+)(\\S+)", ZH_ZHONG " " ZH_WEN));
