@@ -12,9 +12,19 @@
 // "child_cpu_ms" is the CPU time (user + system) of one run, which a busy
 // machine disturbs less than the wall time. The "failed" counter counts runs that did not get the
 // time (timesync) or ended with an error (curl); BENCH_SHOW_ERRORS=1 lets their messages through.
+//
+// TIMESYNC_BENCH_PROGRAM=/path/to/timesync measures another build instead of
+// this tree's (to set a change beside the build before it).
+//
+// BM_SideBySide alternates the two programs run for run, so a change in the
+// machine's load falls on both alike; its counters give the mean wall and CPU
+// milliseconds of each and the ratios timesync / curl ("wall_ratio",
+// "cpu_ratio").
 #include <benchmark/benchmark.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -62,9 +72,45 @@ double ChildCpuSeconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+struct RunResult {
+  int status = -1;    // exit status, or -1
+  double wallMs = 0;  // from fork to the end of the wait
+  double cpuMs = 0;   // user + system time of the child
+};
+
+double CpuMs(const rusage& usage) {
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+// Waits for `child` at most 30 s (killing it after that); true when it ended.
+bool WaitBounded(pid_t child) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
+  if (pidfd >= 0) {
+    pollfd ended{pidfd, POLLIN, 0};
+    int polled;
+    do {
+      polled = poll(&ended, 1, 30000);
+    } while (polled < 0 && errno == EINTR && std::chrono::steady_clock::now() < deadline);
+    close(pidfd);
+    return polled > 0;
+  }
+  siginfo_t info{};
+  while (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == 0) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  return true;
+}
+
 // Runs `argv` with stdout and stderr on /dev/null and waits for it (at most
-// 30 s). Returns its exit status, or -1.
-int RunQuietly(const std::vector<std::string>& argv, const std::vector<std::string>& env = {}) {
+// 30 s).
+RunResult RunMeasured(const std::vector<std::string>& argv,
+                      const std::vector<std::string>& env = {}) {
+  RunResult result;
+  const auto start = std::chrono::steady_clock::now();
   const pid_t child = fork();
   if (child == 0) {
     const int null = open("/dev/null", O_WRONLY);
@@ -77,18 +123,21 @@ int RunQuietly(const std::vector<std::string>& argv, const std::vector<std::stri
     execvp(args[0], args.data());
     _exit(127);
   }
-  if (child < 0) return -1;
+  if (child < 0) return result;
+  if (!WaitBounded(child)) kill(child, SIGKILL);
   int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  rusage usage{};
+  if (wait4(child, &status, 0, &usage) != child) return result;
+  result.wallMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  result.cpuMs = CpuMs(usage);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+// The exit status of `argv` run as above.
+int RunQuietly(const std::vector<std::string>& argv, const std::vector<std::string>& env = {}) {
+  return RunMeasured(argv, env).status;
 }
 
 // The private namespaces, made once for the whole run.
@@ -169,6 +218,21 @@ struct LocalServer {
   LocalServer& operator=(const LocalServer&) = delete;
 };
 
+// The program under test: this tree's timesync, or the one that
+// TIMESYNC_BENCH_PROGRAM names (another build, measured the same way).
+std::string TimesyncProgram() {
+  const char* other = std::getenv("TIMESYNC_BENCH_PROGRAM");
+  return other != nullptr && *other != '\0' ? other : TIMESYNC_PROGRAM_PATH;
+}
+
+// Lines of the clock record: one per clock setting asked for.
+std::int64_t CountLines(const fs::path& path) {
+  std::ifstream lines(path);
+  std::int64_t count = 0;
+  for (std::string line; std::getline(lines, line);) ++count;
+  return count;
+}
+
 constexpr int kRuns = 120;  // below the server's connection limit
 
 void BM_TimesyncRun(benchmark::State& state) {
@@ -185,14 +249,11 @@ void BM_TimesyncRun(benchmark::State& state) {
   std::int64_t runs = 0;
   const double cpuBefore = ChildCpuSeconds();
   for (auto _ : state) {
-    RunQuietly({TIMESYNC_PROGRAM_PATH}, env);
+    RunQuietly({TimesyncProgram()}, env);
     ++runs;
   }
   state.counters["child_cpu_ms"] = (ChildCpuSeconds() - cpuBefore) * 1000 / kRuns;
-  std::ifstream calls(record);
-  std::int64_t clockSet = 0;
-  for (std::string line; std::getline(calls, line);) ++clockSet;
-  state.counters["failed"] = static_cast<double>(runs - clockSet);
+  state.counters["failed"] = static_cast<double>(runs - CountLines(record));
 }
 BENCHMARK(BM_TimesyncRun)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(kRuns);
 
@@ -211,5 +272,40 @@ void BM_CurlHead(benchmark::State& state) {
   state.counters["failed"] = failed;
 }
 BENCHMARK(BM_CurlHead)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(kRuns);
+
+// One iteration: one timesync run, then one curl run.
+void BM_SideBySide(benchmark::State& state) {
+  const LocalServer server;
+  if (!server.error.empty()) {
+    state.SkipWithError(server.error.c_str());
+    return;
+  }
+  const fs::path record = Network().work / "clock";
+  fs::remove(record);
+  const std::vector<std::string> env = {"LD_PRELOAD=" CLOCK_SHIM_PATH, "TIMESYNC_SHIM_RESULT=ok",
+                                        "TIMESYNC_SHIM_RECORD=" + record.string(), "TZ=CST-8"};
+  double timesyncWall = 0, timesyncCpu = 0, curlWall = 0, curlCpu = 0;
+  std::int64_t runs = 0;
+  int curlFailed = 0;
+  for (auto _ : state) {
+    const RunResult timesync = RunMeasured({TimesyncProgram()}, env);
+    const RunResult curl = RunMeasured({"curl", "-sSI", "-k", "https://www.baidu.com/"});
+    timesyncWall += timesync.wallMs;
+    timesyncCpu += timesync.cpuMs;
+    curlWall += curl.wallMs;
+    curlCpu += curl.cpuMs;
+    if (curl.status != 0) ++curlFailed;
+    ++runs;
+  }
+  if (runs == 0) return;
+  state.counters["timesync_ms"] = timesyncWall / runs;
+  state.counters["curl_ms"] = curlWall / runs;
+  state.counters["wall_ratio"] = timesyncWall / curlWall;
+  state.counters["timesync_cpu_ms"] = timesyncCpu / runs;
+  state.counters["curl_cpu_ms"] = curlCpu / runs;
+  state.counters["cpu_ratio"] = timesyncCpu / curlCpu;
+  state.counters["failed"] = static_cast<double>(runs - CountLines(record) + curlFailed);
+}
+BENCHMARK(BM_SideBySide)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(kRuns);
 
 }  // namespace

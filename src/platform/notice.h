@@ -34,7 +34,9 @@ std::string NoticeBytes(std::string_view text, std::string_view caption, std::st
 
 // The character set of the user's locale as the environment selects it; for
 // a locale that is not installed, the codeset its name gives ("zh_CN.GBK"
-// gives "GBK"); "ANSI_X3.4-1968" when the environment names none.
+// gives "GBK"); "ANSI_X3.4-1968" when the environment names none, or "C" or
+// "POSIX". A name that spells UTF-8 ("en_US.utf8") gives "UTF-8" without
+// the locale being loaded.
 std::string LocaleCodeset();
 
 }  // namespace timesync::platform

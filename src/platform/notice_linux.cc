@@ -17,14 +17,20 @@
 namespace timesync::platform {
 namespace {
 
-// "gb18030", "GBK", "gb2312", "CP936", "EUC-CN": spellings of locales that
-// store text in code page 936 or a superset of it.
-bool IsChineseCodeset(std::string_view codeset) {
+// A codeset name in lower case without '-' and '_': "UTF-8" gives "utf8".
+std::string FoldCodeset(std::string_view codeset) {
   std::string folded;
   for (const char c : codeset) {
     if (c != '-' && c != '_')
       folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
+  return folded;
+}
+
+// "gb18030", "GBK", "gb2312", "CP936", "EUC-CN": spellings of locales that
+// store text in code page 936 or a superset of it.
+bool IsChineseCodeset(std::string_view codeset) {
+  const std::string folded = FoldCodeset(codeset);
   return folded == "gbk" || folded == "gb2312" || folded == "gb18030" || folded == "cp936" ||
          folded == "euccn" || folded == "windows936";
 }
@@ -75,29 +81,41 @@ class ScopedBrokenPipeGuard {
   bool wasPending_ = false;
 };
 
-// The codeset a locale name spells out ("zh_CN.GBK@euro" gives "GBK"), for a
-// locale that is named but not installed.
-std::string CodesetOfLocaleName() {
+// The locale name that selects character types, read as the C library reads
+// it: the first of LC_ALL, LC_CTYPE and LANG that is set and not empty.
+std::string_view LocaleNameForCharacters() {
   for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
     const char* value = std::getenv(variable);
-    if (value == nullptr || *value == '\0') continue;
-    const std::string_view name = value;
-    const std::size_t dot = name.find('.');
-    if (dot == std::string_view::npos) return "";
-    const std::string_view codeset = name.substr(dot + 1);
-    return std::string(codeset.substr(0, codeset.find('@')));
+    if (value != nullptr && *value != '\0') return value;
   }
-  return "";
+  return {};
 }
+
+// The codeset a locale name spells out ("zh_CN.GBK@euro" gives "GBK"); empty
+// when it names none.
+std::string_view CodesetOfLocaleName(std::string_view name) {
+  const std::size_t dot = name.find('.');
+  if (dot == std::string_view::npos) return {};
+  const std::string_view codeset = name.substr(dot + 1);
+  return codeset.substr(0, codeset.find('@'));
+}
+
+// The codeset of the C library's built-in locale.
+constexpr const char* kPortableCodeset = "ANSI_X3.4-1968";
 
 }  // namespace
 
 std::string LocaleCodeset() {
+  const std::string_view name = LocaleNameForCharacters();
+  const std::string_view named = CodesetOfLocaleName(name);
+  // The built-in locale and the UTF-8 ones are known from their names; loading
+  // a locale's files would cost more than the rest of the notice.
+  if (name.empty() || name == "C" || name == "POSIX") return kPortableCodeset;
+  if (FoldCodeset(named) == "utf8") return "UTF-8";
   const LocaleHandle locale;
   const char* codeset = locale.get() != nullptr ? nl_langinfo_l(CODESET, locale.get()) : nullptr;
   if (codeset != nullptr) return codeset;
-  const std::string named = CodesetOfLocaleName();
-  return named.empty() ? std::string("ANSI_X3.4-1968") : named;
+  return named.empty() ? std::string(kPortableCodeset) : std::string(named);
 }
 
 std::string NoticeBytes(std::string_view text, std::string_view caption, std::string_view codeset) {

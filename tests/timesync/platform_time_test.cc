@@ -1,11 +1,14 @@
 // The clock, the HTTP-date parser and the notice.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "platform/clock.h"
@@ -186,26 +189,80 @@ TEST_F(NoticeTest, EncodesForTheLocale) {
   }
 }
 
+// Sets LC_ALL, LC_CTYPE and LANG (null: unset) and puts them back at the end.
+class ScopedLocaleVariables {
+ public:
+  ScopedLocaleVariables(const char* all, const char* characters, const char* lang) {
+    for (int i = 0; i < 3; ++i) {
+      const char* old = std::getenv(kNames[i]);
+      saved_[i] = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
+    }
+    Set(all, characters, lang);
+  }
+  ~ScopedLocaleVariables() {
+    for (int i = 0; i < 3; ++i) SetOne(kNames[i], saved_[i] ? saved_[i]->c_str() : nullptr);
+  }
+  ScopedLocaleVariables(const ScopedLocaleVariables&) = delete;
+  ScopedLocaleVariables& operator=(const ScopedLocaleVariables&) = delete;
+
+  void Set(const char* all, const char* characters, const char* lang) {
+    SetOne(kNames[0], all);
+    SetOne(kNames[1], characters);
+    SetOne(kNames[2], lang);
+  }
+
+ private:
+  static void SetOne(const char* name, const char* value) {
+    if (value != nullptr) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  static constexpr const char* kNames[3] = {"LC_ALL", "LC_CTYPE", "LANG"};
+  std::optional<std::string> saved_[3];
+};
+
 TEST_F(NoticeTest, ReadsTheCodesetFromTheEnvironment) {
-  const char* old = std::getenv("LC_ALL");
-  const std::string saved = old != nullptr ? old : "";
   const struct {
-    const char* locale;
+    const char* all;
+    const char* characters;
+    const char* lang;
     const char* codeset;
   } cases[] = {
-      {"C.UTF-8", "UTF-8"},
-      {"C", "ANSI_X3.4-1968"},
-      {"zz_ZZ.GBK", "GBK"},  // named but not installed: the name tells
-      {"zz_ZZ.GB18030@stroke", "GB18030"},
+      {"C.UTF-8", nullptr, nullptr, "UTF-8"},
+      {"C", nullptr, nullptr, "ANSI_X3.4-1968"},
+      {"POSIX", nullptr, nullptr, "ANSI_X3.4-1968"},
+      {nullptr, nullptr, nullptr, "ANSI_X3.4-1968"},
+      {"zz_ZZ.GBK", nullptr, nullptr, "GBK"},  // named but not installed: the name tells
+      {"zz_ZZ.GB18030@stroke", nullptr, nullptr, "GB18030"},
+      {"zz_ZZ.utf8", nullptr, nullptr, "UTF-8"},
+      {"zz_ZZ", nullptr, nullptr, "ANSI_X3.4-1968"},  // not installed, no codeset named
+      // LC_ALL before LC_CTYPE before LANG; an empty one counts as unset.
+      {"", "zz_ZZ.GBK", "C.UTF-8", "GBK"},
+      {nullptr, nullptr, "zz_ZZ.GB2312", "GB2312"},
+      {"C", "zz_ZZ.GBK", nullptr, "ANSI_X3.4-1968"},
+      {nullptr, "C.UTF-8", "zz_ZZ.GBK", "UTF-8"},
   };
+  ScopedLocaleVariables variables(nullptr, nullptr, nullptr);
   for (const auto& c : cases) {
-    setenv("LC_ALL", c.locale, 1);
-    EXPECT_EQ(LocaleCodeset(), c.codeset) << c.locale;
+    variables.Set(c.all, c.characters, c.lang);
+    EXPECT_EQ(LocaleCodeset(), c.codeset)
+        << (c.all ? c.all : "-") << " " << (c.characters ? c.characters : "-") << " "
+        << (c.lang ? c.lang : "-");
   }
-  if (old != nullptr) {
-    setenv("LC_ALL", saved.c_str(), 1);
-  } else {
-    unsetenv("LC_ALL");
+}
+
+// For the locales that are installed, the answer is the C library's own.
+TEST_F(NoticeTest, AgreesWithTheLoadedLocale) {
+  ScopedLocaleVariables variables(nullptr, nullptr, nullptr);
+  for (const char* name : {"C", "POSIX", "C.UTF-8", "C.utf8"}) {
+    const locale_t loaded = newlocale(LC_CTYPE_MASK, name, nullptr);
+    if (loaded == nullptr) continue;  // not installed here
+    const std::string expected = nl_langinfo_l(CODESET, loaded);
+    freelocale(loaded);
+    variables.Set(name, nullptr, nullptr);
+    EXPECT_EQ(LocaleCodeset(), expected) << name;
   }
 }
 
