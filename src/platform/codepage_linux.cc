@@ -206,6 +206,8 @@ Cp936Decoder* ThreadCp936Decoder() {
 // The output is made a block at a time: resize zero-fills a block's room just
 // before the decoder writes it, while those lines are still in the cache.
 constexpr std::size_t kDecodeBlockBytes = 4096;
+// The least ICU is given when the tables cannot go on.
+constexpr std::size_t kIcuStretchBytes = 256;
 
 std::optional<std::u16string> DecodeCp936(Cp936Decoder& decoder, std::string_view bytes) {
   const auto* const in = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -265,9 +267,11 @@ std::optional<std::u16string> DecodeCp936(Cp936Decoder& decoder, std::string_vie
     }
     out.resize(static_cast<std::size_t>(o - out.data()));
     if (irregular) {
-      // ICU takes over up to and including the next byte below kTrailFirst,
-      // after which it is back at the start of a character, as here.
-      std::size_t end = i + 1;
+      // ICU takes over up to and including a byte below kTrailFirst, after
+      // which it is back at the start of a character, as here. It takes a
+      // stretch of some length, so input full of broken bytes does not cost
+      // one ICU call per byte.
+      std::size_t end = std::min(size, i + kIcuStretchBytes);
       while (end < size && in[end] >= kTrailFirst) ++end;
       end = std::min(size, end + 1);
       if (!AppendIcuDecoding(decoder.converter.get(), bytes.substr(i, end - i), out)) {
