@@ -10,7 +10,6 @@
 // thread. Only what the table cannot answer (a broken or unassigned sequence,
 // a lead byte at the end) is handed to ICU, up to a byte that always ends a
 // character, so the result is ICU's to the last unit.
-#include <sys/mman.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 #include <unicode/ucnv_err.h>
@@ -26,6 +25,7 @@
 
 #include "platform/codepage.h"
 #include "platform/icu_converter_linux.h"
+#include "platform/memory.h"
 
 namespace timesync {
 namespace platform {
@@ -115,22 +115,6 @@ bool AppendIcuDecoding(UConverter* converter, std::string_view bytes, std::u16st
   return U_SUCCESS(error);
 }
 
-// Fresh memory of many megabytes is better faulted in 2 MiB at a time than
-// 4 KiB at a time: on a virtual machine every page fault costs microseconds.
-// Only advice: where huge pages are off, nothing changes.
-void AdviseHugePages(const void* data, std::size_t bytes) {
-#ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} * 1024 * 1024;
-  if (bytes < 2 * kHugePage) return;
-  const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t begin = (first + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t end = (first + bytes) & ~(kHugePage - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)bytes;
-#endif
-}
 
 // Lead bytes of two-byte characters, and the lowest byte that can follow one.
 // The bytes below kTrailFirst are characters of their own wherever they stand:
