@@ -426,7 +426,7 @@ void BM_FreshBufferFloor(benchmark::State& state) {
       std::string buffer;
       buffer.reserve(static_cast<std::size_t>(kLargeBody));
       const std::string block(1 << 20, 'x');
-      for (std::int64_t left = kLargeBody; left > 0; left -= std::int64_t{block.size()}) {
+      for (std::int64_t left = kLargeBody; left > 0; left -= static_cast<std::int64_t>(block.size())) {
         buffer.append(block);
       }
       benchmark::DoNotOptimize(buffer.data());

@@ -12,7 +12,6 @@
 // table cannot answer (a broken or unassigned sequence, a lead byte at the
 // end) is handed to ICU, up to a byte that always ends a character, so the
 // result is ICU's to the last unit.
-#include <sys/mman.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 #include <unicode/ucnv_err.h>
@@ -28,6 +27,7 @@
 
 #include "platform/codepage.h"
 #include "platform/icu_converter_linux.h"
+#include "platform/memory.h"
 
 namespace timesync {
 namespace platform {
@@ -117,22 +117,6 @@ bool AppendIcuDecoding(UConverter* converter, std::string_view bytes, std::u16st
   return U_SUCCESS(error);
 }
 
-// Fresh memory of many megabytes is better faulted in 2 MiB at a time than
-// 4 KiB at a time: on a virtual machine every page fault costs microseconds.
-// Only advice: where huge pages are off, nothing changes.
-void AdviseHugePages(const void* data, std::size_t bytes) {
-#ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} * 1024 * 1024;
-  if (bytes < 2 * kHugePage) return;
-  const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t begin = (first + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t end = (first + bytes) & ~(kHugePage - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)bytes;
-#endif
-}
 
 // Lead bytes of two-byte characters, and the lowest byte that can follow one.
 // The bytes below kTrailFirst are characters of their own wherever they stand:
@@ -223,6 +207,8 @@ Cp936Decoder* ThreadCp936Decoder() {
 // The output is made a block at a time: resize zero-fills a block's room just
 // before the decoder writes it, while those lines are still in the cache.
 constexpr std::size_t kDecodeBlockBytes = 4096;
+// The least ICU is given when the tables cannot go on.
+constexpr std::size_t kIcuStretchBytes = 256;
 
 std::optional<std::u16string> DecodeCp936(Cp936Decoder& decoder, std::string_view bytes) {
   const auto* const in = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -286,9 +272,11 @@ std::optional<std::u16string> DecodeCp936(Cp936Decoder& decoder, std::string_vie
     }
     out.resize(static_cast<std::size_t>(o - out.data()));
     if (irregular) {
-      // ICU takes over up to and including the next byte below kTrailFirst,
-      // after which it is back at the start of a character, as here.
-      std::size_t end = i + 1;
+      // ICU takes over up to and including a byte below kTrailFirst, after
+      // which it is back at the start of a character, as here. It takes a
+      // stretch of some length, so input full of broken bytes does not cost
+      // one ICU call per byte.
+      std::size_t end = std::min(size, i + kIcuStretchBytes);
       while (end < size && in[end] >= kTrailFirst) ++end;
       end = std::min(size, end + 1);
       if (!AppendIcuDecoding(decoder.converter.get(), bytes.substr(i, end - i), out)) {

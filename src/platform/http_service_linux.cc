@@ -361,7 +361,7 @@ class Request : public HandleObject {
   // hands it to the multi handle.
   bool StartLeg() {
     CURL* easy = easy_.get();
-    curl_easy_reset(easy);
+    if (redirects_ > 0) curl_easy_reset(easy);  // a new handle has nothing to reset
     headersComplete_ = false;
     redirectTo_.clear();
     pendingHeaders_.clear();

@@ -1,6 +1,7 @@
 // Text values and primitives over code page 936 byte strings.
 #include "text/text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -9,6 +10,7 @@
 
 #include "platform/case_mapping.h"
 #include "platform/fatal.h"
+#include "platform/memory.h"
 #include "text/text_scan.h"
 
 namespace timesync {
@@ -197,10 +199,29 @@ std::int64_t CharCode(const Text& text, std::int64_t position) {
   return static_cast<signed char>(text.at(position - 1));
 }
 
+namespace {
+
+bool IsAscii(std::string_view bytes) {
+  return std::all_of(bytes.begin(), bytes.end(),
+                     [](char byte) { return static_cast<unsigned char>(byte) < 0x80; });
+}
+
+}  // namespace
+
 int CompareText(const Text& a, const Text& b, bool ignoreCase) {
   int c = 0;
   if (!ignoreCase) {
     c = a.bytes().compare(b.bytes());
+  } else if (IsAscii(a.view()) && IsAscii(b.view())) {
+    // One byte per character: fold A-Z as the bytes are compared, no copies.
+    const auto folded = [](char byte) {
+      return static_cast<unsigned char>(byte >= 'a' && byte <= 'z' ? byte - 'a' + 'A' : byte);
+    };
+    const std::size_t common = std::min(a.view().size(), b.view().size());
+    for (std::size_t i = 0; i < common && c == 0; ++i) {
+      c = static_cast<int>(folded(a.view()[i])) - static_cast<int>(folded(b.view()[i]));
+    }
+    if (c == 0 && a.view().size() != b.view().size()) c = a.view().size() < b.view().size() ? -1 : 1;
   } else {
     // Folding keeps every character's length, so the folded texts walk alike
     // and their first differing byte lies in their first differing character.
@@ -253,7 +274,14 @@ Text TextBetween(const Text& text, const Text& startMarker, const Text& endMarke
 
 ByteBuffer ToBytes(const Text& text) { return ByteBuffer(text.bytes()); }
 
-Text BytesToText(const ByteBuffer& buffer) { return Text(buffer.view()); }
+Text BytesToText(const ByteBuffer& buffer) {
+  const std::string_view bytes = CutAtZero(buffer.view());
+  std::string copy;
+  copy.reserve(bytes.size());
+  platform::AdviseHugePages(copy.data(), copy.capacity());  // a page of many megabytes
+  copy.append(bytes);
+  return text_internal::AdoptZeroFree(std::move(copy));
+}
 
 std::int64_t BytesLength(const ByteBuffer& buffer) { return buffer.size(); }
 

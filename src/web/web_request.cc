@@ -19,6 +19,7 @@
 #include "platform/codepage.h"
 #include "platform/events.h"
 #include "platform/http_service.h"
+#include "platform/memory.h"
 #include "text/text.h"
 #include "web/request_headers.h"
 #include "web/response.h"
@@ -99,6 +100,17 @@ std::int32_t TimeoutMilliseconds(std::int32_t timeoutSeconds) {
   constexpr std::int64_t kLargest = std::numeric_limits<std::int32_t>::max();
   const std::int64_t truncated = TruncateToInteger(milliseconds);
   return static_cast<std::int32_t>(truncated > kLargest ? kLargest : truncated);
+}
+
+// Makes room for `needed` bytes, doubling as a string would, but with a large
+// new buffer set up for huge pages before the bytes so far are copied in.
+void GrowFor(std::string& bytes, std::size_t needed) {
+  if (needed <= bytes.capacity()) return;
+  std::string grown;
+  grown.reserve(std::max(needed, 2 * bytes.capacity()));
+  platform::AdviseHugePages(grown.data(), grown.capacity());
+  grown.append(bytes);
+  bytes.swap(grown);
 }
 
 // Where the outputs go: the caller's values, or scratch values that are dropped.
@@ -304,6 +316,7 @@ Text RunRequest(const WebRequestArgs& args, Outputs& out, CallState& call) {
     std::uint32_t available = 0;
     if (!http.WinHttpQueryDataAvailable(call.request, &available) || available < 1) break;
     const std::size_t start = receivedBytes.size();
+    GrowFor(receivedBytes, start + available);
     receivedBytes.resize(start + available);
     std::uint32_t read = 0;
     const bool readOk =

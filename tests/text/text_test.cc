@@ -382,6 +382,20 @@ TEST(TextCompare, ByCharactersWithOptionalFolding) {
                         true),
             0);
   EXPECT_EQ(CompareText("a\xD6", "A\xD6", true), 0);  // a lone lead byte at the end
+  // ASCII-only texts are compared without copies; a two-byte character put
+  // before both sends the same pair through the general path.
+  const auto sign = [](int c) { return c < 0 ? -1 : (c > 0 ? 1 : 0); };
+  const std::pair<const char*, const char*> kAsciiPairs[] = {
+      {"ab", "abc"}, {"abd", "ABC"}, {"a[", "A{"}, {"a_", "A"}, {"_", "a"}, {"Z", "z"},
+      {"", "x"},     {"\x7f", "a"},  {"1", "A"},   {"`", "@"},  {"zz", "ZZ"}, {"a\x01", "A"}};
+  for (const auto& [a, b] : kAsciiPairs) {
+    const Text twoByte = Gbk("中");
+    for (const bool ignoreCase : {false, true}) {
+      EXPECT_EQ(sign(CompareText(a, b, ignoreCase)),
+                sign(CompareText(Concat(twoByte, a), Concat(twoByte, b), ignoreCase)))
+          << a << " " << b << " " << ignoreCase;
+    }
+  }
 }
 
 TEST(TextBetween, CutsBetweenMarkers) {
