@@ -7,8 +7,9 @@
 // of many megabytes is converted whole before every search), so it does not
 // go through ICU byte by byte: runs of ASCII bytes are widened directly, and
 // two-byte characters are read from a table that ICU itself fills, per thread
-// and one lead byte's row at a time when that lead byte first comes up (a
-// short text pays for a few rows, not for the whole table). Only what the
+// and one lead byte's row at a time when that lead byte first comes up in a
+// text of some length (a short text pays for no row, a longer one for the
+// rows it uses, not for the whole table). Only what the
 // table cannot answer (a broken or unassigned sequence, a lead byte at the
 // end) is handed to ICU, up to a byte that always ends a character, so the
 // result is ICU's to the last unit.
@@ -117,7 +118,6 @@ bool AppendIcuDecoding(UConverter* converter, std::string_view bytes, std::u16st
   return U_SUCCESS(error);
 }
 
-
 // Lead bytes of two-byte characters, and the lowest byte that can follow one.
 // The bytes below kTrailFirst are characters of their own wherever they stand:
 // no sequence, broken or not, runs through one of them.
@@ -204,6 +204,11 @@ Cp936Decoder* ThreadCp936Decoder() {
   return decoder.get();
 }
 
+// Filling a row has ICU decode 576 bytes. A text shorter than this leaves
+// the characters of rows not filled yet to ICU, which decodes them faster
+// than it would fill their rows.
+constexpr std::size_t kRowFillMinBytes = 1024;
+
 // The output is made a block at a time: resize zero-fills a block's room just
 // before the decoder writes it, while those lines are still in the cache.
 constexpr std::size_t kDecodeBlockBytes = 4096;
@@ -262,7 +267,7 @@ std::optional<std::u16string> DecodeCp936(Cp936Decoder& decoder, std::string_vie
           i += 2;
           continue;
         }
-        if (!decoder.rowFilled[byte - kLeadFirst]) {
+        if (!decoder.rowFilled[byte - kLeadFirst] && size >= kRowFillMinBytes) {
           FillDecoderRow(decoder, byte);
           continue;  // the same two bytes again, now with their row
         }

@@ -103,9 +103,9 @@ TEST_F(Cp936DecodeLikeIcu, RandomMixedInput) {
   }
 }
 
-// A thread starts with no row of two-byte characters filled: each is filled
-// when its lead byte first comes up, wherever that is, and decoding goes on
-// from the same byte.
+// A thread starts with no row of two-byte characters filled: in a longer
+// text each is filled when its lead byte first comes up, wherever that is,
+// and decoding goes on from the same byte; a short text leaves them to ICU.
 TEST_F(Cp936DecodeLikeIcu, RowsFilledAsTheirLeadBytesComeUp) {
   ASSERT_TRUE(converter_);
   const std::string samples[] = {
@@ -119,9 +119,12 @@ TEST_F(Cp936DecodeLikeIcu, RowsFilledAsTheirLeadBytesComeUp) {
       std::string(5000, 'a') + "\xD6\xD0" + std::string(5000, '\xD6'),  // across blocks
   };
   for (const std::string& sample : samples) {
-    std::u16string decoded;
-    std::thread([&] { decoded = Cp936ToUtf16(sample); }).join();
-    EXPECT_TRUE(decoded == IcuDecoding(sample)) << sample.substr(0, 40);
+    for (const std::string& text : {sample, std::string(1024, ' ') + sample}) {
+      std::u16string decoded;
+      std::thread([&] { decoded = Cp936ToUtf16(text); }).join();
+      EXPECT_TRUE(decoded == IcuDecoding(text))
+          << text.size() << " bytes: " << sample.substr(0, 40);
+    }
   }
 }
 
