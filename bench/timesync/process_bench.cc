@@ -237,6 +237,15 @@ std::int64_t CountLines(const fs::path& path) {
 
 constexpr int kRuns = 120;  // below the server's connection limit
 
+// timesync's environment: the clock shim preloaded, reporting success and
+// writing one line to `record` (emptied here) for every clock call, in a
+// fixed time zone.
+std::vector<std::string> ShimEnvironment(const fs::path& record) {
+  fs::remove(record);
+  return {"LD_PRELOAD=" CLOCK_SHIM_PATH, "TIMESYNC_SHIM_RESULT=ok",
+          "TIMESYNC_SHIM_RECORD=" + record.string(), "TZ=CST-8"};
+}
+
 void BM_TimesyncRun(benchmark::State& state) {
   const LocalServer server;
   if (!server.error.empty()) {
@@ -245,9 +254,7 @@ void BM_TimesyncRun(benchmark::State& state) {
   }
   // timesync exits 0 whatever happened: a run failed when it set no clock.
   const fs::path record = Network().work / "clock";
-  fs::remove(record);
-  const std::vector<std::string> env = {"LD_PRELOAD=" CLOCK_SHIM_PATH, "TIMESYNC_SHIM_RESULT=ok",
-                                        "TIMESYNC_SHIM_RECORD=" + record.string(), "TZ=CST-8"};
+  const std::vector<std::string> env = ShimEnvironment(record);
   std::int64_t runs = 0;
   const double cpuBefore = ChildCpuSeconds();
   for (auto _ : state) {
@@ -283,9 +290,7 @@ void BM_SideBySide(benchmark::State& state) {
     return;
   }
   const fs::path record = Network().work / "clock";
-  fs::remove(record);
-  const std::vector<std::string> env = {"LD_PRELOAD=" CLOCK_SHIM_PATH, "TIMESYNC_SHIM_RESULT=ok",
-                                        "TIMESYNC_SHIM_RECORD=" + record.string(), "TZ=CST-8"};
+  const std::vector<std::string> env = ShimEnvironment(record);
   double timesyncWall = 0, timesyncCpu = 0, curlWall = 0, curlCpu = 0;
   std::int64_t runs = 0;
   int curlFailed = 0;

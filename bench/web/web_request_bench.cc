@@ -134,65 +134,26 @@ BENCHMARK(BM_WebRequestSmallGets)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 
-// The HTTP service's calls alone, as WebRequest makes them, without the
-// header and response stages: shows what the layer over curl costs.
-void BM_ServiceSmallGets(benchmark::State& state) {
-  LocalServer server(static_cast<std::int64_t>(kSmallPage.size()));
-  const std::u16string path = u"/page";
-  for (auto _ : state) {
-    const auto http = platform::NewHttpService();
-    const auto session =
-        http->WinHttpOpen(nullptr, platform::WINHTTP_ACCESS_TYPE_NO_PROXY, u"", nullptr, 0);
-    http->WinHttpSetTimeouts(session, 30000, 30000, 30000, 30000);
-    const auto connection =
-        http->WinHttpConnect(session, u"127.0.0.1", static_cast<std::uint16_t>(server.port()), 0);
-    const auto request =
-        http->WinHttpOpenRequest(connection, u"GET", path.c_str(), nullptr, nullptr, nullptr, 0);
-    http->WinHttpAddRequestHeaders(request, nullptr, 0xFFFFFFFF, platform::WINHTTP_ADDREQ_FLAG_ADD);
-    std::string body;
-    if (!http->WinHttpSendRequest(request, nullptr, 0, nullptr, 0, 0, 0) ||
-        !http->WinHttpReceiveResponse(request, nullptr)) {
-      state.SkipWithError("request failed");
-    }
-    for (int i = 0; i < 1000; ++i) {
-      std::uint32_t available = 0;
-      if (!http->WinHttpQueryDataAvailable(request, &available) || available == 0) break;
-      const std::size_t start = body.size();
-      body.resize(start + available);
-      std::uint32_t read = 0;
-      http->WinHttpReadData(request, body.data() + start, available, &read);
-      body.resize(start + read);
-    }
-    benchmark::DoNotOptimize(body);
-    http->WinHttpCloseHandle(request);
-    http->WinHttpCloseHandle(connection);
-    http->WinHttpCloseHandle(session);
-  }
-  state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_ServiceSmallGets)
-    ->Iterations(kSmallRequests)
-    ->Unit(benchmark::kMicrosecond)
-    ->UseRealTime();
-
-// The HTTP service's calls exactly as WebRequest makes them for a small GET
-// (options, the default header block, the raw header query), with the
-// engine's own text work left out.
-void BM_ServiceEngineCallsSmallGets(benchmark::State& state) {
+// The HTTP service's calls alone, without the header and response stages:
+// shows what the layer over curl costs. With `engineCalls`, also the calls
+// WebRequest adds for a small GET (URL parsing, options, its default header
+// block, the raw header query), still without its own text work.
+void BM_ServiceSmallGets(benchmark::State& state, bool engineCalls) {
   LocalServer server(static_cast<std::int64_t>(kSmallPage.size()));
   const Text block = BuildRequestHeaders(Text(), 0, Text(), true, true);
   const std::u16string wideBlock(block.view().begin(), block.view().end());
-  const std::u16string url = u"http://127.0.0.1:" +
-                             std::u16string(std::to_string(server.port()).begin(),
-                                            std::to_string(server.port()).end()) +
-                             u"/page";
+  const std::string port = std::to_string(server.port());
+  const std::u16string url =
+      u"http://127.0.0.1:" + std::u16string(port.begin(), port.end()) + u"/page";
   for (auto _ : state) {
     const auto http = platform::NewHttpService();
-    platform::URL_COMPONENTS components;
-    components.dwStructSize = sizeof(components);
-    components.dwSchemeLength = components.dwHostNameLength = components.dwUrlPathLength =
-        components.dwExtraInfoLength = 0xFFFFFFFF;
-    http->WinHttpCrackUrl(url.c_str(), static_cast<std::uint32_t>(url.size()), 0, &components);
+    if (engineCalls) {
+      platform::URL_COMPONENTS components;
+      components.dwStructSize = sizeof(components);
+      components.dwSchemeLength = components.dwHostNameLength = components.dwUrlPathLength =
+          components.dwExtraInfoLength = 0xFFFFFFFF;
+      http->WinHttpCrackUrl(url.c_str(), static_cast<std::uint32_t>(url.size()), 0, &components);
+    }
     const auto session =
         http->WinHttpOpen(nullptr, platform::WINHTTP_ACCESS_TYPE_NO_PROXY, u"", nullptr, 0);
     http->WinHttpSetTimeouts(session, 30000, 30000, 30000, 30000);
@@ -200,13 +161,18 @@ void BM_ServiceEngineCallsSmallGets(benchmark::State& state) {
         http->WinHttpConnect(session, u"127.0.0.1", static_cast<std::uint16_t>(server.port()), 0);
     const auto request =
         http->WinHttpOpenRequest(connection, u"GET", u"/page", nullptr, nullptr, nullptr, 0);
-    const std::uint32_t flags = 0x3300;
-    http->WinHttpSetOption(request, platform::WINHTTP_OPTION_SECURITY_FLAGS, &flags, 4);
-    const std::uint32_t cookies = platform::WINHTTP_DISABLE_COOKIES;
-    http->WinHttpSetOption(request, platform::WINHTTP_OPTION_DISABLE_FEATURE, &cookies, 4);
-    http->WinHttpAddRequestHeaders(request, wideBlock.c_str(),
-                                   static_cast<std::uint32_t>(wideBlock.size()),
-                                   platform::WINHTTP_ADDREQ_FLAG_ADD);
+    if (engineCalls) {
+      const std::uint32_t flags = 0x3300;  // the four waivable certificate kinds
+      http->WinHttpSetOption(request, platform::WINHTTP_OPTION_SECURITY_FLAGS, &flags, 4);
+      const std::uint32_t cookies = platform::WINHTTP_DISABLE_COOKIES;
+      http->WinHttpSetOption(request, platform::WINHTTP_OPTION_DISABLE_FEATURE, &cookies, 4);
+      http->WinHttpAddRequestHeaders(request, wideBlock.c_str(),
+                                     static_cast<std::uint32_t>(wideBlock.size()),
+                                     platform::WINHTTP_ADDREQ_FLAG_ADD);
+    } else {
+      http->WinHttpAddRequestHeaders(request, nullptr, 0xFFFFFFFF,
+                                     platform::WINHTTP_ADDREQ_FLAG_ADD);
+    }
     std::string body;
     if (!http->WinHttpSendRequest(request, nullptr, 0, nullptr, 0, 0, 0) ||
         !http->WinHttpReceiveResponse(request, nullptr)) {
@@ -221,21 +187,27 @@ void BM_ServiceEngineCallsSmallGets(benchmark::State& state) {
       http->WinHttpReadData(request, body.data() + start, available, &read);
       body.resize(start + read);
     }
-    std::uint32_t size = 0, index = 0;
-    http->WinHttpQueryHeaders(request, platform::WINHTTP_QUERY_RAW_HEADERS_CRLF, nullptr, nullptr,
-                              &size, &index);
-    std::u16string raw(size / 2, u'\0');
-    http->WinHttpQueryHeaders(request, platform::WINHTTP_QUERY_RAW_HEADERS_CRLF, nullptr,
-                              raw.data(), &size, &index);
+    if (engineCalls) {
+      std::uint32_t size = 0, index = 0;
+      http->WinHttpQueryHeaders(request, platform::WINHTTP_QUERY_RAW_HEADERS_CRLF, nullptr, nullptr,
+                                &size, &index);
+      std::u16string raw(size / 2, u'\0');
+      http->WinHttpQueryHeaders(request, platform::WINHTTP_QUERY_RAW_HEADERS_CRLF, nullptr,
+                                raw.data(), &size, &index);
+      benchmark::DoNotOptimize(raw);
+    }
     benchmark::DoNotOptimize(body);
-    benchmark::DoNotOptimize(raw);
     http->WinHttpCloseHandle(request);
     http->WinHttpCloseHandle(connection);
     http->WinHttpCloseHandle(session);
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_ServiceEngineCallsSmallGets)
+BENCHMARK_CAPTURE(BM_ServiceSmallGets, Bare, false)
+    ->Iterations(kSmallRequests)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_ServiceSmallGets, EngineCalls, true)
     ->Iterations(kSmallRequests)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
@@ -251,8 +223,8 @@ class CannedService : public platform::HttpService {
                        platform::URL_COMPONENTS* components) override {
     return real_->WinHttpCrackUrl(url, length, flags, components);
   }
-  platform::HINTERNET WinHttpOpen(const char16_t*, std::uint32_t, const char16_t*,
-                                  const char16_t*, std::uint32_t) override {
+  platform::HINTERNET WinHttpOpen(const char16_t*, std::uint32_t, const char16_t*, const char16_t*,
+                                  std::uint32_t) override {
     return &handles_[0];
   }
   bool WinHttpSetTimeouts(platform::HINTERNET, int, int, int, int) override { return true; }
@@ -261,8 +233,8 @@ class CannedService : public platform::HttpService {
     return &handles_[1];
   }
   platform::HINTERNET WinHttpOpenRequest(platform::HINTERNET, const char16_t*, const char16_t*,
-                                         const char16_t*, const char16_t*,
-                                         const char16_t* const*, std::uint32_t) override {
+                                         const char16_t*, const char16_t*, const char16_t* const*,
+                                         std::uint32_t) override {
     unread_ = page_.size();
     return &handles_[2];
   }
@@ -378,16 +350,21 @@ std::int64_t RunInChild(Child child) {
   return static_cast<std::int64_t>(usage.ru_maxrss) * 1024;
 }
 
-void BM_WebRequestLargeBody(benchmark::State& state) {
+// `wantBytes`: the bytes asked for as well as the page text, so both are
+// held; without, the common call, the text takes the body's storage and the
+// body is held once.
+void BM_WebRequestLarge(benchmark::State& state, bool wantBytes) {
   LocalServer server(kLargeBody);
   const Text url(server.Url());
   std::int64_t peak = 0;
   for (auto _ : state) {
-    const std::int64_t childPeak = RunInChild([&url] {
+    const std::int64_t childPeak = RunInChild([&url, wantBytes] {
       ByteBuffer bytes;
       Text status;
-      const Text page = WebRequest({.url = url, .status = &status, .responseBytes = &bytes});
-      return status == "200 OK" && bytes.size() == kLargeBody;
+      const Text page = WebRequest(
+          {.url = url, .status = &status, .responseBytes = wantBytes ? &bytes : nullptr});
+      return status == "200 OK" && TextLength(page) == kLargeBody &&
+             bytes.size() == (wantBytes ? kLargeBody : 0);
     });
     if (childPeak < 0) state.SkipWithError("request failed");
     peak = std::max(peak, childPeak);
@@ -395,27 +372,14 @@ void BM_WebRequestLargeBody(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * kLargeBody);
   state.counters["peak_per_body"] = static_cast<double>(peak) / static_cast<double>(kLargeBody);
 }
-BENCHMARK(BM_WebRequestLargeBody)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// The same body asked for as page text alone, the common call: the text
-// takes the body's storage, so the body is held once.
-void BM_WebRequestLargePage(benchmark::State& state) {
-  LocalServer server(kLargeBody);
-  const Text url(server.Url());
-  std::int64_t peak = 0;
-  for (auto _ : state) {
-    const std::int64_t childPeak = RunInChild([&url] {
-      Text status;
-      const Text page = WebRequest({.url = url, .status = &status});
-      return status == "200 OK" && TextLength(page) == kLargeBody;
-    });
-    if (childPeak < 0) state.SkipWithError("request failed");
-    peak = std::max(peak, childPeak);
-  }
-  state.SetBytesProcessed(state.iterations() * kLargeBody);
-  state.counters["peak_per_body"] = static_cast<double>(peak) / static_cast<double>(kLargeBody);
-}
-BENCHMARK(BM_WebRequestLargePage)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_WebRequestLarge, BodyAndPage, true)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_WebRequestLarge, PageOnly, false)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // What any caller that keeps the body in memory pays at least: the body's
 // size written once into fresh memory in a new process (the page faults of a
@@ -426,7 +390,8 @@ void BM_FreshBufferFloor(benchmark::State& state) {
       std::string buffer;
       buffer.reserve(static_cast<std::size_t>(kLargeBody));
       const std::string block(1 << 20, 'x');
-      for (std::int64_t left = kLargeBody; left > 0; left -= static_cast<std::int64_t>(block.size())) {
+      for (std::int64_t left = kLargeBody; left > 0;
+           left -= static_cast<std::int64_t>(block.size())) {
         buffer.append(block);
       }
       benchmark::DoNotOptimize(buffer.data());
