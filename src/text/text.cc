@@ -10,7 +10,6 @@
 
 #include "platform/case_mapping.h"
 #include "platform/fatal.h"
-#include "platform/memory.h"
 #include "text/text_scan.h"
 
 namespace timesync {
@@ -274,14 +273,7 @@ Text TextBetween(const Text& text, const Text& startMarker, const Text& endMarke
 
 ByteBuffer ToBytes(const Text& text) { return ByteBuffer(text.bytes()); }
 
-Text BytesToText(const ByteBuffer& buffer) {
-  const std::string_view bytes = CutAtZero(buffer.view());
-  std::string copy;
-  copy.reserve(bytes.size());
-  platform::AdviseHugePages(copy.data(), copy.capacity());  // a page of many megabytes
-  copy.append(bytes);
-  return text_internal::AdoptZeroFree(std::move(copy));
-}
+Text BytesToText(const ByteBuffer& buffer) { return Text(buffer.view()); }
 
 std::int64_t BytesLength(const ByteBuffer& buffer) { return buffer.size(); }
 
