@@ -113,25 +113,24 @@ void GrowFor(std::string& bytes, std::size_t needed) {
   bytes.swap(grown);
 }
 
-// Where the outputs go: the caller's values, or scratch values that are dropped.
+// Where the text outputs go: the caller's values, or scratch values that are
+// dropped. The body bytes go to the caller's buffer only: without one they are
+// not kept at all.
 struct Outputs {
   explicit Outputs(const WebRequestArgs& args)
       : cookies(args.cookies ? *args.cookies : scratchCookies),
         responseCookies(args.responseCookies ? *args.responseCookies : scratchResponseCookies),
         responseHeaders(args.responseHeaders ? *args.responseHeaders : scratchResponseHeaders),
         location(args.location ? *args.location : scratchLocation),
-        status(args.status ? *args.status : scratchStatus),
-        responseBytes(args.responseBytes ? *args.responseBytes : scratchResponseBytes) {}
+        status(args.status ? *args.status : scratchStatus) {}
 
   Text scratchCookies, scratchResponseCookies, scratchResponseHeaders, scratchLocation,
       scratchStatus;
-  ByteBuffer scratchResponseBytes;
   Text& cookies;
   Text& responseCookies;
   Text& responseHeaders;
   Text& location;
   Text& status;
-  ByteBuffer& responseBytes;
 };
 
 enum class WayOut { kCommon, kQuick };
@@ -347,7 +346,7 @@ Text RunRequest(const WebRequestArgs& args, Outputs& out, CallState& call) {
   Text pageText;
   ProcessResponse(out.responseHeaders, std::move(received), args.mergeCookies, call.responseStage,
                   out.cookies, out.responseCookies, out.status, out.location,
-                  args.responseBytes != nullptr ? &out.responseBytes : nullptr, pageText);
+                  args.responseBytes, pageText);
   return pageText;
 }
 
