@@ -235,23 +235,26 @@ int CompareText(const Text& a, const Text& b, bool ignoreCase) {
 
 namespace text_internal {
 
-Text ConcatViews(std::initializer_list<std::string_view> parts) {
+namespace {
+
+std::string JoinViews(std::initializer_list<std::string_view> parts) {
   std::size_t total = 0;
   for (const std::string_view part : parts) total += part.size();
   std::string out;
   out.reserve(total);
-  // Every part is a text or a literal cut at its first zero byte.
   for (const std::string_view part : parts) out.append(part);
-  return text_internal::AdoptZeroFree(std::move(out));
+  return out;
+}
+
+}  // namespace
+
+Text ConcatViews(std::initializer_list<std::string_view> parts) {
+  // Every part is a text or a literal cut at its first zero byte.
+  return text_internal::AdoptZeroFree(JoinViews(parts));
 }
 
 ByteBuffer ConcatByteViews(std::initializer_list<std::string_view> parts) {
-  std::size_t total = 0;
-  for (const std::string_view part : parts) total += part.size();
-  std::string out;
-  out.reserve(total);
-  for (const std::string_view part : parts) out.append(part);
-  return ByteBuffer(std::move(out));
+  return ByteBuffer(JoinViews(parts));
 }
 
 }  // namespace text_internal
