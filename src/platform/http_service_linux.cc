@@ -857,7 +857,8 @@ class LinuxHttpService : public HttpService {
     auto connection = std::make_unique<Connection>();
     connection->proxyList = session->proxyList;
     connection->timeouts = session->timeouts;
-    connection->host = ipv6 ? "[" + Utf16ToUtf8(host) + "]" : Utf16ToUtf8(host);
+    connection->host = Utf16ToUtf8(host);
+    if (ipv6) connection->host = std::string("[").append(connection->host).append("]");
     connection->port = port;  // 0: the scheme's default, chosen with the request
     return Keep(std::move(connection));
   }
@@ -876,7 +877,7 @@ class LinuxHttpService : public HttpService {
     std::u16string_view object = objectName == nullptr ? u"/" : ZeroTerminated(objectName);
     object = object.substr(0, object.find(u'#'));  // the fragment stays here
     std::string target = EscapeRequestTarget(Utf16ToUtf8(object));
-    if (target.empty() || target.front() != '/') target.insert(0, "/");
+    if (target.empty() || target.front() != '/') target = std::string("/").append(target);
     return Keep(std::make_unique<Request>(*connection, std::move(verbBytes), std::move(target),
                                           (flags & WINHTTP_FLAG_SECURE) != 0));
   }
